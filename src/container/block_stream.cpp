@@ -1,0 +1,46 @@
+// NextArchiveByte: hands out payload bytes from checked blocks. A block is
+// read when its first byte is wanted, unscrambled with the password running on
+// across blocks, and checked; check bytes are never scrambled.
+#include "container/block_stream.h"
+
+#include "container/crc16.h"
+#include "driver/expander_state.h"
+#include "driver/fatal_stop.h"
+
+static void ReadBlock() {
+  BlockStream& s = gState.Stream;
+  int32_t n = 0;
+  while (n < kBlockSize) {
+    int32_t got = SysReadFile(s.ArchiveFile, s.BlockBuffer + n, kBlockSize - n);
+    if (got < 0) ReadError();
+    if (got == 0) break;
+    n += got;
+  }
+  // An empty password (accepted only when the check value is 0) cannot
+  // scramble anything: the payload is then taken as stored.
+  bool scrambled = s.IsProtected && s.PasswordLength > 0;
+  uint16_t crc = 0;
+  for (int32_t i = 0; i < n; ++i) {
+    if (scrambled && i < n - 2) {
+      s.BlockBuffer[i] ^= static_cast<uint8_t>(s.Password[s.KeyPosition - 1]);
+      s.KeyPosition = s.KeyPosition == s.PasswordLength ? 1 : s.KeyPosition + 1;
+    }
+    crc = Crc16Update(crc, s.BlockBuffer[i]);
+  }
+  if (crc != 0) BrokenError();
+  s.BlockDataLength = n - 2;
+}
+
+uint8_t NextArchiveByte() {
+  BlockStream& s = gState.Stream;
+  int32_t p = s.ConsumedCount % kBlockDataSize;
+  if (p == 0) ReadBlock();
+  if (p >= s.BlockDataLength) ReadError();
+  if (p == s.BlockDataLength - 1) {
+    int32_t position = SysFilePosition(s.ArchiveFile);
+    if (position < 0) ReadError();
+    if (position >= s.ArchiveSize) s.EndOfArchive = true;
+  }
+  ++s.ConsumedCount;
+  return s.BlockBuffer[p];
+}

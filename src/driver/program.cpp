@@ -1,0 +1,26 @@
+// The run: open and check the archive, unlock it, expand every entry, launch
+// the run-after command, exit 0. Every rejection and failure ends the process
+// from where it happens.
+#include "driver/expander_state.h"
+#include "driver/messages.h"
+
+void LaunchRunAfter() {
+  if (gState.RunAfter[0] == 0) return;
+  if (!SysOpenDocument(gState.RunAfter)) {
+    WriteText(kCouldNotRun);
+    int32_t n = 0;
+    while (gState.RunAfter[n] != 0) ++n;
+    WriteArchiveText(gState.RunAfter, n);
+    WriteText("\a");
+    EndLine();
+  }
+}
+
+int ExpanderMain() {
+  ResetExpanderState();
+  OpenArchive();
+  PasswordGate();
+  ExpandAllEntries();
+  LaunchRunAfter();
+  return kExitDone;
+}

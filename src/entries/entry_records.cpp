@@ -1,0 +1,97 @@
+// Reading entry records. Names are front-compressed against the previous name
+// and bounded; a name that could reach outside the current folder (absolute,
+// a ".." component, a drive or stream colon where the system has them) or an
+// empty file name marks a broken archive before anything of the entry is made.
+#include "entries/entry_records.h"
+
+#include "container/block_stream.h"
+#include "driver/expander_state.h"
+#include "driver/fatal_stop.h"
+
+void ReadEntryName() {
+  EntryState& e = gState.Entries;
+  int32_t length = 0;
+  uint8_t b = NextArchiveByte();
+  if (b == kSharedNameMark) {
+    int32_t shared = NextArchiveByte() + 2;
+    if (shared > e.PreviousNameLength) shared = e.PreviousNameLength;
+    __builtin_memcpy(e.EntryName, e.PreviousName, static_cast<uint32_t>(shared));
+    length = shared;
+    b = NextArchiveByte();
+  }
+  while (b != 0) {
+    if (length >= kNameLimit - 1) BrokenError();
+    e.EntryName[length++] = static_cast<char>(b);
+    b = NextArchiveByte();
+  }
+  e.EntryName[length] = 0;
+  e.EntryNameLength = length;
+  __builtin_memcpy(e.PreviousName, e.EntryName, static_cast<uint32_t>(length + 1));
+  e.PreviousNameLength = length;
+  if (!IsSafeName(e.EntryName, length)) BrokenError();
+}
+
+bool IsFolderEntry() {
+  const EntryState& e = gState.Entries;
+  return e.EntryNameLength >= 2 && e.EntryName[e.EntryNameLength - 2] == '\\' &&
+         e.EntryName[e.EntryNameLength - 1] == '.';
+}
+
+// A component that names the parent folder. Windows also drops trailing dots
+// and blanks from a component, so there ".. " and "..." count as well.
+static bool IsParentComponent(const char* start, const char* end) {
+  if (end - start == 2 && start[0] == '.' && start[1] == '.') return true;
+  if (!kColonIsSpecial) return false;
+  int32_t dots = 0;
+  for (const char* p = start; p < end; ++p) {
+    if (*p == '.') {
+      ++dots;
+    } else if (*p != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+bool IsSafeName(const char* name, int32_t length) {
+  if (length == 0) return false;
+  if (name[0] == '\\' || name[0] == '/') return false;
+  const char* end = name + length;
+  const char* component = name;
+  for (const char* p = name; p < end; p = SysNextChar(p)) {
+    if (*p == ':' && kColonIsSpecial) return false;
+    if (*p == '\\' || *p == '/') {
+      if (IsParentComponent(component, p)) return false;
+      component = p + 1;
+    }
+  }
+  return !IsParentComponent(component, end);
+}
+
+static void ReadBytes(uint8_t* out, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) out[i] = NextArchiveByte();
+}
+
+static uint32_t Little32(const uint8_t* b) {
+  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+         static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+void ReadFileHeader() {
+  EntryHeader& h = gState.Entries.Header;
+  uint8_t raw[28];
+  ReadBytes(raw, 28);
+  h.CreationTime = {Little32(raw), Little32(raw + 4)};
+  h.LastAccessTime = {Little32(raw + 8), Little32(raw + 12)};
+  h.LastWriteTime = {Little32(raw + 16), Little32(raw + 20)};
+  h.FileSize = static_cast<int32_t>(Little32(raw + 24));
+  if (h.FileSize < 0) BrokenError();
+  h.RefBack = NextArchiveByte();
+  h.PrefixLength = 0;
+  if (h.RefBack != 0) {
+    h.PrefixLength = NextArchiveByte();
+    h.PrefixLength |= NextArchiveByte() << 8;
+  } else {
+    h.RefBack = 1;
+  }
+}

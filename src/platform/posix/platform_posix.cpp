@@ -1,0 +1,161 @@
+// The Linux port of the platform services. Archive names keep the backslash
+// as separator; it is mapped to '/' here. Linux cannot set a creation time,
+// so only last access and last write are set. Output lines end with LF; an
+// input line ends at CR, LF or CR LF.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+const char kLineEnd[] = "\n";
+const bool kLineFeedEndsInput = true;
+const bool kColonIsSpecial = false;
+
+static constexpr int32_t kPathLimit = 32768;
+static char gMappedPath[kPathLimit];
+static int gOutputIsTerminal = -1;  // unknown until the first archive text
+
+static const char* MapPath(const char* name) {
+  int32_t i = 0;
+  for (; name[i] != 0 && i < kPathLimit - 1; ++i) gMappedPath[i] = name[i] == '\\' ? '/' : name[i];
+  gMappedPath[i] = 0;
+  return gMappedPath;
+}
+
+FileHandle SysOpenOwnFile() {
+  int fd = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+  return fd < 0 ? kNoFile : fd;
+}
+
+int32_t SysReadFile(FileHandle file, void* buffer, int32_t count) {
+  for (;;) {
+    ssize_t n = read(static_cast<int>(file), buffer, static_cast<size_t>(count));
+    if (n >= 0) return static_cast<int32_t>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+int32_t SysWriteFile(FileHandle file, const void* data, int32_t count) {
+  const char* p = static_cast<const char*>(data);
+  int32_t done = 0;
+  while (done < count) {
+    ssize_t n = write(static_cast<int>(file), p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return done > 0 ? done : -1;
+    done += static_cast<int32_t>(n);
+  }
+  return done;
+}
+
+int32_t SysFileSize(FileHandle file) {
+  struct stat st;
+  if (fstat(static_cast<int>(file), &st) != 0 || st.st_size > 0x7FFFFFFF) return -1;
+  return static_cast<int32_t>(st.st_size);
+}
+
+int32_t SysFilePosition(FileHandle file) {
+  off_t at = lseek(static_cast<int>(file), 0, SEEK_CUR);
+  return at < 0 || at > 0x7FFFFFFF ? -1 : static_cast<int32_t>(at);
+}
+
+bool SysCloseFile(FileHandle file) { return file != kNoFile && close(static_cast<int>(file)) == 0; }
+
+bool SysDeleteFile(const char* name) { return unlink(MapPath(name)) == 0; }
+
+FileHandle SysCreateFile(const char* name) {
+  int fd = open(MapPath(name), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return fd < 0 ? kNoFile : fd;
+}
+
+ItemKind SysFindItem(const char* name) {
+  struct stat st;
+  if (name[0] == 0 || lstat(MapPath(name), &st) != 0) return kItemNone;
+  // A link to a folder is followed like the system's own lookup would.
+  if (S_ISLNK(st.st_mode) && stat(gMappedPath, &st) != 0) return kItemFile;
+  return S_ISDIR(st.st_mode) ? kItemFolder : kItemFile;
+}
+
+bool SysCreateFolder(const char* name) { return mkdir(MapPath(name), 0777) == 0; }
+
+// 100-nanosecond intervals since 1601 to a time since 1970.
+static struct timespec ToTimespec(const FileTime* t) {
+  constexpr int64_t kEpochDifference = 116444736000000000LL;
+  int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(t->High) << 32) | t->Low);
+  int64_t since = ticks - kEpochDifference;
+  int64_t seconds = since / 10000000;
+  int64_t rest = since % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    --seconds;
+  }
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(seconds);
+  ts.tv_nsec = static_cast<long>(rest * 100);
+  return ts;
+}
+
+bool SysSetFileTimes(FileHandle file, const FileTime*, const FileTime* lastAccess,
+                     const FileTime* lastWrite) {
+  struct timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};
+  return futimens(static_cast<int>(file), times) == 0;
+}
+
+const char* SysNextChar(const char* text) { return *text != 0 ? text + 1 : text; }
+
+bool SysOpenDocument(const char* text) {
+  struct stat st;
+  pid_t pid;
+  char* argv[3];
+  if (stat(text, &st) == 0 && S_ISREG(st.st_mode) && access(text, X_OK) == 0) {
+    argv[0] = const_cast<char*>(text);
+    argv[1] = nullptr;
+    return posix_spawn(&pid, text, nullptr, nullptr, argv, environ) == 0;
+  }
+  if (stat(text, &st) != 0) {
+    // Not a file here: a command found on the search path, as a shell would.
+    argv[0] = const_cast<char*>(text);
+    argv[1] = nullptr;
+    return posix_spawnp(&pid, text, nullptr, nullptr, argv, environ) == 0;
+  }
+  char opener[] = "xdg-open";
+  argv[0] = opener;
+  argv[1] = const_cast<char*>(text);
+  argv[2] = nullptr;
+  return posix_spawnp(&pid, opener, nullptr, nullptr, argv, environ) == 0;
+}
+
+void SysConsoleWrite(const void* data, int32_t count) { SysWriteFile(1, data, count); }
+
+void SysConsoleWriteText(const void* data, int32_t count) {
+  // On a terminal, archive text cannot send control sequences: every control
+  // character but CR, LF, TAB and BEL is shown as '?'.
+  if (gOutputIsTerminal < 0) gOutputIsTerminal = isatty(1) ? 1 : 0;
+  if (gOutputIsTerminal == 0) return SysConsoleWrite(data, count);
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  char chunk[256];
+  int32_t n = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    unsigned char c = p[i];
+    bool control = (c < 32 || c == 127) && c != 13 && c != 10 && c != 9 && c != 7;
+    chunk[n++] = control ? '?' : static_cast<char>(c);
+    if (n == static_cast<int32_t>(sizeof chunk)) {
+      SysConsoleWrite(chunk, n);
+      n = 0;
+    }
+  }
+  if (n > 0) SysConsoleWrite(chunk, n);
+}
+
+int32_t SysConsoleReadByte() {
+  unsigned char b;
+  return SysReadFile(0, &b, 1) == 1 ? b : -1;
+}
+
+void SysExit(int32_t code) { _exit(code); }

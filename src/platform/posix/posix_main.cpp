@@ -1,0 +1,12 @@
+// Entry point of the Linux core.
+#include <signal.h>
+
+#include "platform/platform.h"
+
+int ExpanderMain();
+
+int main() {
+  // A closed console must not kill the run in the middle of a file.
+  signal(SIGPIPE, SIG_IGN);
+  SysExit(ExpanderMain());
+}
