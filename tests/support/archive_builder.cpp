@@ -1,0 +1,78 @@
+// Builders of test distributables, using the project's own Crc16.
+#include "archive_builder.h"
+
+#include "container/crc16.h"
+
+Bytes TestCore() {
+  Bytes core(20480);
+  uint32_t x = 12345;
+  for (auto& b : core) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return core;
+}
+
+void AppendLittle(Bytes& out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+Bytes BuildBlocks(const Bytes& payload, const std::string& password) {
+  Bytes out;
+  size_t key = 0;
+  for (size_t start = 0; start < payload.size(); start += 4096) {
+    size_t n = std::min<size_t>(4096, payload.size() - start);
+    Bytes plain(payload.begin() + start, payload.begin() + start + n);
+    uint16_t check = Crc16Of(plain.data(), static_cast<int32_t>(n));
+    for (uint8_t b : plain) {
+      if (!password.empty()) {
+        b ^= static_cast<uint8_t>(password[key]);
+        key = (key + 1) % password.size();
+      }
+      out.push_back(b);
+    }
+    out.push_back(static_cast<uint8_t>(check >> 8));
+    out.push_back(static_cast<uint8_t>(check));
+  }
+  return out;
+}
+
+Bytes BuildDistributable(const ArchiveSpec& spec) {
+  Bytes out = spec.Core;
+  AppendLittle(out, 0, 4);
+  out.insert(out.end(), spec.Comment.begin(), spec.Comment.end());
+  out.push_back(0);
+  out.insert(out.end(), spec.RunAfter.begin(), spec.RunAfter.end());
+  out.push_back(0);
+  if (spec.Protected) {
+    uint16_t crc = Crc16Of(reinterpret_cast<const uint8_t*>(spec.Password.data()),
+                           static_cast<int32_t>(spec.Password.size()));
+    uint16_t word = crc ^ static_cast<uint16_t>(spec.Flag * 257);
+    out.push_back(spec.Flag);
+    AppendLittle(out, word, 2);
+  } else {
+    out.push_back(0);
+  }
+  Bytes blocks = BuildBlocks(spec.Payload, spec.Protected ? spec.Password : std::string());
+  out.insert(out.end(), blocks.begin(), blocks.end());
+  uint32_t size = static_cast<uint32_t>(out.size());
+  for (int i = 0; i < 4; ++i) out[20480 + i] = static_cast<uint8_t>(size >> (8 * i));
+  return out;
+}
+
+void AppendFileEntry(Bytes& payload, const FileEntrySpec& e) {
+  payload.insert(payload.end(), e.Name.begin(), e.Name.end());
+  payload.push_back(0);
+  AppendLittle(payload, e.Creation, 8);
+  AppendLittle(payload, e.LastAccess, 8);
+  AppendLittle(payload, e.LastWrite, 8);
+  AppendLittle(payload, static_cast<uint32_t>(e.FileSize), 4);
+  payload.push_back(e.RefBack);
+  if (e.RefBack != 0) AppendLittle(payload, e.PrefixLength, 2);
+  payload.insert(payload.end(), e.Data.begin(), e.Data.end());
+}
+
+void AppendFolderEntry(Bytes& payload, const std::string& name) {
+  payload.insert(payload.end(), name.begin(), name.end());
+  payload.push_back(0);
+}

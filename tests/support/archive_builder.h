@@ -1,0 +1,44 @@
+// Small readable builders of distributables for tests: the header fields,
+// the checked (and optionally scrambled) block stream, and entry records with
+// data bytes given as they are stored.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+// A deterministic 20480-byte stand-in for a core program.
+Bytes TestCore();
+
+struct ArchiveSpec {
+  Bytes Core = TestCore();
+  std::string Comment;
+  std::string RunAfter;
+  bool Protected = false;
+  uint8_t Flag = 1;            // protection flag when protected
+  std::string Password;        // scrambles the payload when protected
+  Bytes Payload;               // the entry records
+};
+
+// The blocks of a payload: 4096 data bytes each, scrambled with password (if
+// not empty) from stream index 0, each followed by its check, high byte first.
+Bytes BuildBlocks(const Bytes& payload, const std::string& password);
+// Core, header and blocks, with OriginalSize set to the file's real size.
+Bytes BuildDistributable(const ArchiveSpec& spec);
+
+struct FileEntrySpec {
+  std::string Name;            // stored bytes of the name (already front-compressed if wanted)
+  uint64_t Creation = 0x01D0000000000000ull;
+  uint64_t LastAccess = 0x01D0000000000000ull;
+  uint64_t LastWrite = 0x01D0000000000000ull;
+  int32_t FileSize = 0;
+  uint8_t RefBack = 0;
+  uint16_t PrefixLength = 0;
+  Bytes Data;                  // the compressed data as stored
+};
+
+void AppendFileEntry(Bytes& payload, const FileEntrySpec& entry);
+void AppendFolderEntry(Bytes& payload, const std::string& name);
+void AppendLittle(Bytes& out, uint64_t value, int bytes);
