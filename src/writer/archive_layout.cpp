@@ -1,0 +1,99 @@
+// Entry records, archive header and block stream, byte by byte. Numbers are
+// little-endian except a block's check word, which is stored high byte first.
+#include "writer/archive_layout.h"
+
+#include <algorithm>
+
+#include "container/crc16.h"
+
+namespace {
+
+void PutLe(uint64_t value, int bytes, std::vector<uint8_t>& out) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+void PutTime(const FileTime& t, std::vector<uint8_t>& out) {
+  PutLe(t.Low, 4, out);
+  PutLe(t.High, 4, out);
+}
+
+}  // namespace
+
+size_t SharedNameLength(const std::string& previous, const std::string& name) {
+  size_t n = 0;
+  while (n < previous.size() && n < name.size() && previous[n] == name[n]) ++n;
+  return n;
+}
+
+bool AppendName(const std::string& previous, const std::string& name, std::vector<uint8_t>& out) {
+  size_t shared = SharedNameLength(previous, name);
+  if (shared > size_t(kMaxSharedName)) shared = kMaxSharedName;
+  size_t from = 0;
+  if (shared >= 2) {
+    out.push_back(kSharedNameMark);
+    out.push_back(static_cast<uint8_t>(shared - 2));
+    from = shared;
+  } else if (!name.empty() && static_cast<uint8_t>(name[0]) == kSharedNameMark) {
+    return false;
+  }
+  out.insert(out.end(), name.begin() + static_cast<std::ptrdiff_t>(from), name.end());
+  out.push_back(0);
+  return true;
+}
+
+void AppendFileFields(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite,
+                      uint32_t fileSize, int32_t refBack, int32_t prefixLength, std::vector<uint8_t>& out) {
+  PutTime(creation, out);
+  PutTime(lastAccess, out);
+  PutTime(lastWrite, out);
+  PutLe(fileSize, 4, out);
+  out.push_back(static_cast<uint8_t>(refBack));
+  if (refBack != 0) PutLe(static_cast<uint32_t>(prefixLength), 2, out);
+}
+
+void AppendArchiveHeader(uint32_t originalSize, const std::string& comment, const std::string& runAfter,
+                         const std::string* password, uint8_t flag, std::vector<uint8_t>& out) {
+  PutLe(originalSize, 4, out);
+  out.insert(out.end(), comment.begin(), comment.end());
+  out.push_back(0);
+  out.insert(out.end(), runAfter.begin(), runAfter.end());
+  out.push_back(0);
+  if (password == nullptr) {
+    out.push_back(0);
+    return;
+  }
+  // The expander takes (F * 257) XOR W as the value the password's CRC must equal.
+  uint16_t crc = Crc16Of(reinterpret_cast<const uint8_t*>(password->data()), static_cast<int32_t>(password->size()));
+  uint16_t word = static_cast<uint16_t>(crc ^ (uint32_t{flag} * 257u));
+  out.push_back(flag);
+  PutLe(word, 2, out);
+}
+
+uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAfter, bool isProtected) {
+  return 4 + comment.size() + 1 + runAfter.size() + 1 + (isProtected ? 3 : 1);
+}
+
+void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password, std::vector<uint8_t>& out) {
+  const size_t keyLength = password == nullptr ? 0 : password->size();
+  size_t key = 0;  // password byte for the next payload byte
+  for (size_t start = 0; start < payload.size(); start += kBlockDataBytes) {
+    size_t count = std::min<size_t>(kBlockDataBytes, payload.size() - start);
+    const uint8_t* plain = payload.data() + start;
+    uint16_t check = Crc16Of(plain, static_cast<int32_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+      uint8_t b = plain[i];
+      if (keyLength > 0) {
+        b ^= static_cast<uint8_t>((*password)[key]);
+        if (++key == keyLength) key = 0;
+      }
+      out.push_back(b);
+    }
+    out.push_back(static_cast<uint8_t>(check >> 8));
+    out.push_back(static_cast<uint8_t>(check));
+  }
+}
+
+uint64_t BlockStreamSize(uint64_t payloadSize) {
+  uint64_t blocks = (payloadSize + kBlockDataBytes - 1) / kBlockDataBytes;
+  return payloadSize + blocks * kBlockCheckBytes;
+}

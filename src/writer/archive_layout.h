@@ -1,0 +1,43 @@
+// The byte layout around the compressed data: front-compressed entry names,
+// entry records, the archive header and the checked, scrambled block stream.
+// Pure functions over byte vectors; archive_writer.cpp puts them together.
+#pragma once
+
+#include <stdint.h>
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// The container's own constants (core size, block size) are not in a shared
+// header yet; these carry the same values under writer names until they are.
+inline constexpr int32_t kCoreImageSize = 20480;   // bytes of the core image
+inline constexpr int32_t kBlockDataBytes = 4096;   // data bytes of a full block
+inline constexpr int32_t kBlockCheckBytes = 2;     // check bytes after each block
+inline constexpr int32_t kMaxSharedName = 257;     // longest beginning a name can share
+inline constexpr uint8_t kSharedNameMark = '*';
+
+// Bytes both names begin with.
+size_t SharedNameLength(const std::string& previous, const std::string& name);
+// Appends the name, front-compressed against previous when they share at
+// least 2 bytes, and its zero byte. False (nothing appended) when the name
+// would be stored plain and starts with '*', which the expander would take
+// for the mark.
+bool AppendName(const std::string& previous, const std::string& name, std::vector<uint8_t>& out);
+// Appends the fields after the name of a file entry: the three times,
+// FileSize, RefBack and, unless RefBack is 0, PrefixLength.
+void AppendFileFields(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite,
+                      uint32_t fileSize, int32_t refBack, int32_t prefixLength, std::vector<uint8_t>& out);
+// Appends OriginalSize, the comment, the run-after text and the protection
+// header (flag 0, or flag and check word when password is not null).
+void AppendArchiveHeader(uint32_t originalSize, const std::string& comment, const std::string& runAfter,
+                         const std::string* password, uint8_t flag, std::vector<uint8_t>& out);
+// Size of the header that AppendArchiveHeader writes.
+uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAfter, bool isProtected);
+// Cuts the payload into blocks of 4096 data bytes (the last 1 to 4096), each
+// followed by the CRC-16/UMTS of its plain data, high byte first; with a
+// password, payload byte j is XOR-ed with password byte j mod L.
+void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password, std::vector<uint8_t>& out);
+uint64_t BlockStreamSize(uint64_t payloadSize);

@@ -1,0 +1,234 @@
+// WriteArchive: check, order, plan and code every file, lay out the records,
+// and only then write. Files are coded in parallel: a file's reference and
+// prefix depend only on the raw bytes of earlier files, never on how they
+// were coded, so each file's plan is independent of the others'.
+#include "writer/archive_writer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "writer/archive_layout.h"
+#include "writer/history_planner.h"
+
+namespace {
+
+constexpr uint64_t kSizeLimit = uint64_t{1} << 31;  // sizes are signed 32-bit in the expander
+
+PackResult Refuse(std::string message, std::optional<size_t> entry = std::nullopt) {
+  PackResult r;
+  r.Error = std::move(message);
+  r.ErrorEntry = entry;
+  return r;
+}
+
+bool HasZero(const std::string& s) { return s.find('\0') != std::string::npos; }
+
+bool EndsWithFolderMark(const std::string& s) {
+  return s.size() >= 2 && s[s.size() - 2] == '\\' && s[s.size() - 1] == '.';
+}
+
+std::string FolderName(const std::string& name) {
+  return name.back() == '\\' ? name + "." : name + "\\.";
+}
+
+// Lower-case ASCII extension of the last name part, empty when it has none.
+std::string ExtensionOf(const std::string& name) {
+  size_t slash = name.rfind('\\');
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+// Stored order as input indices.
+std::vector<size_t> OrderEntries(std::span<const ArchiveEntry> entries, bool keepOrder) {
+  std::vector<size_t> order(entries.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  if (keepOrder) return order;
+  std::vector<size_t> folders, files;
+  for (size_t i : order) (entries[i].IsFolder ? folders : files).push_back(i);
+  // A folder that holds any other entry is made by the expander for it.
+  std::vector<std::string> names;
+  for (const ArchiveEntry& e : entries) names.push_back(e.Name);
+  std::sort(names.begin(), names.end());
+  std::vector<size_t> kept;
+  for (size_t i : folders) {
+    std::string inside = entries[i].Name.back() == '\\' ? entries[i].Name : entries[i].Name + "\\";
+    auto it = std::lower_bound(names.begin(), names.end(), inside);
+    if (it == names.end() || it->compare(0, inside.size(), inside) != 0) kept.push_back(i);
+  }
+  std::sort(kept.begin(), kept.end(), [&](size_t a, size_t b) { return entries[a].Name < entries[b].Name; });
+  std::vector<std::string> ext(entries.size());
+  for (size_t i : files) ext[i] = ExtensionOf(entries[i].Name);
+  std::stable_sort(files.begin(), files.end(), [&](size_t a, size_t b) {
+    if (ext[a] != ext[b]) return ext[a] < ext[b];
+    return entries[a].Name < entries[b].Name;
+  });
+  kept.insert(kept.end(), files.begin(), files.end());
+  return kept;
+}
+
+}  // namespace
+
+PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
+                        const PackOptions& options, const ByteSink& sink) {
+  if (coreImage.size() != size_t(kCoreImageSize))
+    return Refuse("the core image has " + std::to_string(coreImage.size()) + " bytes instead of " +
+                  std::to_string(kCoreImageSize));
+  if (options.Level < kMinLevel || options.Level > kMaxLevel)
+    return Refuse("level " + std::to_string(options.Level) + " is outside 1 to 9");
+  if (HasZero(options.Comment)) return Refuse("the comment contains a zero byte");
+  if (HasZero(options.RunAfter)) return Refuse("the run-after command contains a zero byte");
+  const std::string* password = options.Password ? &*options.Password : nullptr;
+  if (password != nullptr) {
+    if (password->empty()) return Refuse("the password is empty");
+    if (password->find_first_of("\r\n") != std::string::npos)
+      return Refuse("the password contains a line break, which cannot be typed at the prompt");
+    if (options.ProtectionFlag == 0) return Refuse("the protection flag of a protected archive must not be 0");
+  }
+  if (entries.empty()) return Refuse("there is nothing to pack: an archive needs at least one entry");
+
+  uint64_t inputTotal = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ArchiveEntry& e = entries[i];
+    if (e.Name.empty()) return Refuse("an entry has an empty name", i);
+    if (HasZero(e.Name)) return Refuse("the name of entry " + std::to_string(i) + " contains a zero byte", i);
+    if (e.IsFolder) {
+      if (e.Name == "\\") return Refuse("the folder name \\ names no folder", i);
+      continue;
+    }
+    if (EndsWithFolderMark(e.Name))
+      return Refuse("the file name " + e.Name + " ends with \\. and would be taken for a folder", i);
+    if (e.Data.size() >= kSizeLimit)
+      return Refuse("the file " + e.Name + " has 2^31 bytes or more, which the format cannot hold", i);
+    inputTotal += e.Data.size();
+  }
+
+  PackResult result;
+  const std::vector<size_t> order = OrderEntries(entries, options.KeepOrder);
+
+  // Names first: they do not depend on the coding, and a refusal here must
+  // come before any work.
+  std::vector<std::vector<uint8_t>> names(order.size());
+  std::string previous;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const ArchiveEntry& e = entries[order[k]];
+    std::string stored = e.IsFolder ? FolderName(e.Name) : e.Name;
+    if (!AppendName(previous, stored, names[k]))
+      return Refuse("the name " + stored + " starts with * and shares fewer than 2 bytes with the name before it",
+                    order[k]);
+    EntryStats s;
+    s.InputIndex = order[k];
+    s.IsFolder = e.IsFolder;
+    s.StoredName = stored;
+    s.FileSize = e.IsFolder ? 0 : static_cast<uint32_t>(e.Data.size());
+    result.Entries.push_back(std::move(s));
+    previous = std::move(stored);
+  }
+
+  std::vector<size_t> fileEntries;  // stored positions of the file entries
+  std::vector<std::span<const uint8_t>> fileData;
+  for (size_t k = 0; k < order.size(); ++k) {
+    if (entries[order[k]].IsFolder) continue;
+    fileEntries.push_back(k);
+    fileData.push_back(entries[order[k]].Data);
+  }
+  const HistoryView history(coreImage, fileData);
+  std::vector<FilePlan> plans(fileEntries.size());
+
+  // Biggest files first, so that no thread is left with a big one at the end.
+  std::vector<int32_t> work(fileEntries.size());
+  for (size_t i = 0; i < work.size(); ++i) work[i] = static_cast<int32_t>(i);
+  std::stable_sort(work.begin(), work.end(),
+                   [&](int32_t a, int32_t b) { return fileData[size_t(a)].size() > fileData[size_t(b)].size(); });
+  std::atomic<size_t> next{0};
+  std::mutex progressLock;
+  uint64_t inputDone = 0;
+  uint64_t packedDone = 0;
+  auto worker = [&]() {
+    for (;;) {
+      size_t w = next.fetch_add(1);
+      if (w >= work.size()) return;
+      int32_t f = work[w];
+      int64_t reported = 0;
+      EncodeProgress inner;
+      if (options.Progress) {
+        inner = [&](int64_t bytes) {
+          std::lock_guard<std::mutex> hold(progressLock);
+          inputDone += uint64_t(bytes - reported);
+          reported = bytes;
+          options.Progress(inputDone, inputTotal, packedDone);
+        };
+      }
+      plans[size_t(f)] = PlanFile(history, f, options.Level, inner);
+      if (options.Progress) {
+        std::lock_guard<std::mutex> hold(progressLock);
+        inputDone += fileData[size_t(f)].size() - uint64_t(reported);
+        packedDone += plans[size_t(f)].Data.size();
+        options.Progress(inputDone, inputTotal, packedDone);
+      }
+    }
+  };
+  unsigned threads = options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency());
+  threads = std::min<unsigned>(threads, std::max<size_t>(1, work.size()));
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
+  worker();
+  for (std::thread& t : pool) t.join();
+
+  // Records in stored order.
+  std::vector<uint8_t> payload;
+  size_t nextFile = 0;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const ArchiveEntry& e = entries[order[k]];
+    EntryStats& s = result.Entries[k];
+    size_t before = payload.size();
+    payload.insert(payload.end(), names[k].begin(), names[k].end());
+    if (!e.IsFolder) {
+      FilePlan& plan = plans[nextFile++];
+      AppendFileFields(e.Creation, e.LastAccess, e.LastWrite, s.FileSize, plan.RefBack, plan.PrefixLength, payload);
+      s.RefBack = plan.RefBack;
+      s.PrefixLength = plan.PrefixLength;
+      s.PackedBytes = static_cast<uint32_t>(plan.Data.size());
+      s.RecordBytes = static_cast<uint32_t>(payload.size() - before);
+      payload.insert(payload.end(), plan.Data.begin(), plan.Data.end());
+      std::vector<uint8_t>().swap(plan.Data);
+    } else {
+      s.RecordBytes = static_cast<uint32_t>(payload.size() - before);
+    }
+  }
+
+  const uint64_t total = uint64_t(kCoreImageSize) + ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr) +
+                         BlockStreamSize(payload.size());
+  if (total >= kSizeLimit)
+    return Refuse("the distributable would have " + std::to_string(total) +
+                  " bytes, at or above the limit of 2^31 that the expander can check");
+
+  std::vector<uint8_t> head;
+  head.reserve(size_t(ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr)));
+  AppendArchiveHeader(static_cast<uint32_t>(total), options.Comment, options.RunAfter, password,
+                      options.ProtectionFlag, head);
+  std::vector<uint8_t> stream;
+  stream.reserve(size_t(BlockStreamSize(payload.size())));
+  AppendBlockStream(payload, password, stream);
+  if (!sink(coreImage.data(), coreImage.size()) || !sink(head.data(), head.size()) ||
+      !sink(stream.data(), stream.size()))
+    return Refuse("the distributable could not be written");
+
+  result.Ok = true;
+  result.PayloadBytes = payload.size();
+  result.ArchiveBytes = total;
+  return result;
+}
+
+PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
+                                const PackOptions& options, std::vector<uint8_t>& out) {
+  return WriteArchive(coreImage, entries, options, [&](const uint8_t* data, size_t size) {
+    out.insert(out.end(), data, data + size);
+    return true;
+  });
+}

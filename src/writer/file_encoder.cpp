@@ -1,0 +1,288 @@
+// The two parsers behind EncodeFileData. Both work on one buffer holding the
+// preset dictionary and then the data, so a match may reach back into the
+// dictionary; both take their prices from the SymbolCoder, which always holds
+// the code lengths that the decoder will use for the next symbol.
+//   Lazy parser (levels 1-4): longest match along a hash chain; a match is
+//   taken only when it costs fewer bits than its bytes as literals, and
+//   deferred by one byte when the next position offers a bigger saving.
+//   Optimal parser (levels 5-9): a shortest-path search, in bits, over a
+//   segment of positions, using every match length that the tree finder
+//   offers; the segment is re-parsed from the first symbol after a rebuild,
+//   so each decision is priced with the trees actually in force.
+#include "writer/file_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "codec/code_tree.h"
+#include "entries/history.h"
+#include "writer/match_finder.h"
+#include "writer/symbol_coder.h"
+
+namespace {
+
+struct LevelParams {
+  bool Optimal;     // optimal parse (tree finder) or lazy parse (hash chains)
+  bool Lazy;        // lazy parse: look one position ahead
+  int32_t Depth;    // chain steps or tree depth
+  int32_t Nice;     // a match this long is taken without further search
+};
+
+constexpr LevelParams kLevels[kMaxLevel + 1] = {
+    {false, false, 0, 0},                                          // unused
+    {false, false, 4, 16},   {false, true, 8, 32},   {false, true, 24, 64},
+    {false, true, 64, 128},  {true, false, 8, 32},   {true, false, 16, 64},
+    {true, false, 32, 128},  {true, false, 48, 192}, {true, false, 64, 256},
+};
+
+constexpr int64_t kProgressStep = 1 << 18;
+
+class ProgressTicker {
+ public:
+  ProgressTicker(const EncodeProgress& progress, int32_t dictionaryLength)
+      : progress_(progress), base_(dictionaryLength) {}
+  void At(int32_t p) {
+    if (progress_ && p - base_ >= next_) {
+      progress_(p - base_);
+      next_ = p - base_ + kProgressStep;
+    }
+  }
+
+ private:
+  const EncodeProgress& progress_;
+  int32_t base_;
+  int64_t next_ = kProgressStep;
+};
+
+// Bits saved by coding the match instead of its bytes as literals.
+int32_t MatchGain(const SymbolCoder& coder, const uint8_t* buffer, int32_t p, Match m) {
+  if (m.Length < kMinMatchLength) return -1;
+  int32_t literals = 0;
+  for (int32_t i = 0; i < m.Length; ++i) literals += coder.LiteralPrice(buffer[p + i]);
+  return literals - coder.LengthPrice(m.Length) - coder.DistancePrice(m.Distance);
+}
+
+void LazyParse(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
+               const LevelParams& params, SymbolCoder& coder, ProgressTicker& ticker) {
+  HashChainFinder finder(buffer, size, params.Depth, params.Nice);
+  for (int32_t p = 0; p < dictionaryLength; ++p) finder.Insert(p);
+  int32_t p = dictionaryLength;
+  Match current = p < size ? finder.FindAndInsert(p) : Match{0, 0};
+  while (p < size) {
+    ticker.At(p);
+    int32_t gain = MatchGain(coder, buffer, p, current);
+    if (gain <= 0) {
+      coder.PutLiteral(buffer[p]);
+      ++p;
+      if (p < size) current = finder.FindAndInsert(p);
+      continue;
+    }
+    if (params.Lazy && current.Length < params.Nice && p + 1 < size) {
+      Match next = finder.FindAndInsert(p + 1);
+      if (MatchGain(coder, buffer, p + 1, next) > gain) {
+        coder.PutLiteral(buffer[p]);
+        ++p;
+        current = next;
+        continue;
+      }
+      coder.PutMatch(current.Length, current.Distance);
+      for (int32_t q = p + 2; q < p + current.Length; ++q) finder.Insert(q);
+    } else {
+      coder.PutMatch(current.Length, current.Distance);
+      for (int32_t q = p + 1; q < p + current.Length; ++q) finder.Insert(q);
+    }
+    p += current.Length;
+    if (p < size) current = finder.FindAndInsert(p);
+  }
+}
+
+// Prices of the code lengths in force, refreshed after every rebuild.
+struct PriceTables {
+  int32_t Literal[256];
+  int32_t Length[kMaxMatchLength + 1];  // by match length; only 2 to 256 and 257 are filled
+  int32_t DistanceSymbol[kSymbolCount];
+  uint32_t Version = ~0u;
+
+  void Refresh(const SymbolCoder& coder) {
+    if (Version == coder.TreeVersion()) return;
+    Version = coder.TreeVersion();
+    for (int32_t b = 0; b < 256; ++b) Literal[b] = coder.LiteralPrice(static_cast<uint8_t>(b));
+    for (int32_t l = kMinMatchLength; l <= kLongMatchBase; ++l) Length[l] = coder.LengthPrice(l);
+    for (int32_t s = 0; s < kSymbolCount; ++s)
+      DistanceSymbol[s] = coder.DistanceCodes().Length[s] + kDistanceExtraBits;
+  }
+  int32_t LengthOf(int32_t l) const { return Length[l < kLongMatchBase ? l : kLongMatchBase]; }
+  int32_t DistanceOf(int32_t d) const { return DistanceSymbol[(d - 1) / kDistanceSpan]; }
+};
+
+class OptimalParser {
+ public:
+  OptimalParser(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
+                const LevelParams& params, SymbolCoder& coder, ProgressTicker& ticker)
+      : buffer_(buffer),
+        dictionaryLength_(dictionaryLength),
+        size_(size),
+        nice_(params.Nice),
+        coder_(coder),
+        ticker_(ticker),
+        finder_(buffer, size, params.Depth, params.Nice),
+        cacheMatches_(size_t{kCache} * TreeFinder::kMaxMatches),
+        cacheCount_(kCache, 0) {}
+
+  void Run() {
+    for (int32_t p = 0; p < dictionaryLength_; ++p) finder_.Insert(p);
+    found_ = dictionaryLength_;
+    int32_t p = dictionaryLength_;
+    while (p < size_) {
+      ticker_.At(p);
+      p = ParseSegment(p);
+    }
+  }
+
+ private:
+  static constexpr int32_t kCache = 16384;       // positions whose matches are kept
+  static constexpr int32_t kMaxSegment = 4096;   // longest stretch parsed at once
+  static constexpr int32_t kMinSegment = 512;
+  static constexpr int32_t kInfinity = 0x3FFFFFFF;
+
+  // Matches of p, found once and kept while p may be parsed again.
+  int32_t MatchesAt(int32_t p, const Match** matches) {
+    while (found_ <= p) {
+      int32_t slot = found_ % kCache;
+      cacheCount_[slot] = finder_.FindAndInsert(found_, &cacheMatches_[size_t(slot) * TreeFinder::kMaxMatches]);
+      ++found_;
+    }
+    int32_t slot = p % kCache;
+    *matches = &cacheMatches_[size_t(slot) * TreeFinder::kMaxMatches];
+    return cacheCount_[slot];
+  }
+  void SkipThrough(int32_t end) {
+    while (found_ < end) {
+      finder_.Insert(found_);
+      cacheCount_[found_ % kCache] = 0;
+      ++found_;
+    }
+  }
+
+  // How far to parse: about the bytes until the next rebuild of the main tree.
+  int32_t SegmentLength(int32_t p) const {
+    int32_t symbols = coder_.SymbolsDone();
+    int32_t next = symbols < 2048 ? (symbols / 256 + 1) * 256 : (symbols / 1024 + 1) * 1024;
+    int32_t done = p - dictionaryLength_;
+    int64_t estimate = symbols > 0 ? int64_t(next - symbols) * done / symbols * 3 / 2 : kMinSegment;
+    int32_t s = static_cast<int32_t>(std::clamp<int64_t>(estimate, kMinSegment, kMaxSegment));
+    return std::min(s, size_ - p);
+  }
+
+  // Parses from p, writes the chosen symbols up to the end of the segment or
+  // to the first rebuild, and returns the next position to parse.
+  int32_t ParseSegment(int32_t start) {
+    prices_.Refresh(coder_);
+    const int32_t length = SegmentLength(start);
+    price_[0] = 0;
+    for (int32_t i = 1; i <= length; ++i) price_[i] = kInfinity;
+    int32_t end = length;
+    Match forced{0, 0};
+    for (int32_t i = 0; i < length; ++i) {
+      const int32_t p = start + i;
+      const Match* matches;
+      int32_t count = MatchesAt(p, &matches);
+      if (count > 0 && matches[count - 1].Length >= nice_) {
+        end = i;
+        forced = matches[count - 1];
+        break;
+      }
+      const int32_t base = price_[i];
+      int32_t literal = base + prices_.Literal[buffer_[p]];
+      if (literal < price_[i + 1]) {
+        price_[i + 1] = literal;
+        step_[i + 1] = {1, 0};
+      }
+      int32_t covered = 1;
+      const int32_t room = length - i;
+      for (int32_t k = 0; k < count && covered < room; ++k) {
+        const int32_t top = std::min(matches[k].Length, room);
+        const int32_t distancePrice = base + prices_.DistanceOf(matches[k].Distance);
+        for (int32_t l = covered + 1; l <= top; ++l) {
+          int32_t t = distancePrice + prices_.LengthOf(l);
+          if (t < price_[i + l]) {
+            price_[i + l] = t;
+            step_[i + l] = {l, matches[k].Distance};
+          }
+        }
+        covered = top;
+      }
+    }
+
+    int32_t steps = 0;
+    for (int32_t i = end; i > 0; i -= step_[i].Length) path_[steps++] = step_[i];
+    std::reverse(path_, path_ + steps);
+    if (forced.Length > 0) {
+      path_[steps++] = forced;
+      SkipThrough(start + end + forced.Length);
+    }
+
+    const uint32_t version = coder_.TreeVersion();
+    int32_t p = start;
+    for (int32_t k = 0; k < steps; ++k) {
+      const Match& m = path_[k];
+      if (m.Length == 1) {
+        coder_.PutLiteral(buffer_[p]);
+      } else {
+        coder_.PutMatch(m.Length, m.Distance);
+      }
+      p += m.Length;
+      // New trees: the rest of the segment is parsed again with their prices.
+      if (coder_.TreeVersion() != version && k + 1 < steps) break;
+    }
+    return p;
+  }
+
+  const uint8_t* buffer_;
+  int32_t dictionaryLength_;
+  int32_t size_;
+  int32_t nice_;
+  SymbolCoder& coder_;
+  ProgressTicker& ticker_;
+  TreeFinder finder_;
+  std::vector<Match> cacheMatches_;
+  std::vector<int32_t> cacheCount_;
+  int32_t found_ = 0;  // the finder has seen every position before this one
+  PriceTables prices_;
+  int32_t price_[kMaxSegment + 1];
+  Match step_[kMaxSegment + 1];  // last step of the cheapest way to each position
+  Match path_[kMaxSegment + 1];
+};
+
+}  // namespace
+
+std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
+                                    std::span<const uint8_t> data, int level,
+                                    const EncodeProgress& progress) {
+  std::vector<uint8_t> out;
+  if (data.empty()) return out;
+  level = std::clamp(level, kMinLevel, kMaxLevel);
+  const LevelParams& params = kLevels[level];
+  size_t dictionaryLength = std::min<size_t>(dictionary.size(), kDictionaryLimit);
+  dictionary = dictionary.last(dictionaryLength);
+  std::vector<uint8_t> buffer(dictionary.size() + data.size());
+  if (!dictionary.empty()) std::memcpy(buffer.data(), dictionary.data(), dictionary.size());
+  std::memcpy(buffer.data() + dictionary.size(), data.data(), data.size());
+  const int32_t size = static_cast<int32_t>(buffer.size());
+  const int32_t start = static_cast<int32_t>(dictionary.size());
+
+  out.reserve(data.size() / 2 + 16);
+  BitWriter bits(out);
+  auto coder = std::make_unique<SymbolCoder>(bits);
+  ProgressTicker ticker(progress, start);
+  if (params.Optimal) {
+    auto parser = std::make_unique<OptimalParser>(buffer.data(), start, size, params, *coder, ticker);
+    parser->Run();
+  } else {
+    LazyParse(buffer.data(), start, size, params, *coder, ticker);
+  }
+  bits.Flush();
+  if (progress) progress(static_cast<int64_t>(data.size()));
+  return out;
+}

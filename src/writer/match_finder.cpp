@@ -1,0 +1,167 @@
+// Both finders keep positions as int32 offsets, -1 for none. Their rings hold
+// 32768 positions, twice the longest distance, so a position that is still
+// within reach has not been overwritten by a newer one.
+#include "writer/match_finder.h"
+
+#include "codec/code_tree.h"
+
+namespace {
+
+constexpr int32_t kRing = 32768;
+constexpr int32_t kRingMask = kRing - 1;
+constexpr int32_t kHash3Bits = 16;
+
+inline uint32_t Hash3(const uint8_t* p) {
+  uint32_t v = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16;
+  return (v * 2654435761u) >> (32 - kHash3Bits);
+}
+inline uint32_t Hash2(const uint8_t* p) { return uint32_t{p[0]} | uint32_t{p[1]} << 8; }
+
+inline int32_t MaxLengthAt(int32_t p, int32_t size) {
+  int32_t left = size - p;
+  return left < kMaxMatchLength ? left : kMaxMatchLength;
+}
+inline int32_t MaxDistanceAt(int32_t p) { return p < kMaxDistance ? p : kMaxDistance; }
+
+inline int32_t CommonLength(const uint8_t* a, const uint8_t* b, int32_t start, int32_t limit) {
+  int32_t n = start;
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+}  // namespace
+
+HashChainFinder::HashChainFinder(const uint8_t* buffer, int32_t size, int32_t maxChain,
+                                 int32_t niceLength)
+    : buffer_(buffer),
+      size_(size),
+      maxChain_(maxChain),
+      niceLength_(niceLength),
+      head3_(size_t{1} << kHash3Bits, -1),
+      head2_(65536, -1),
+      chain_(kRing, -1) {}
+
+void HashChainFinder::Insert(int32_t p) {
+  if (size_ - p >= 2) head2_[Hash2(buffer_ + p)] = p;
+  if (size_ - p >= 3) {
+    uint32_t h = Hash3(buffer_ + p);
+    chain_[p & kRingMask] = head3_[h];
+    head3_[h] = p;
+  }
+}
+
+Match HashChainFinder::FindAndInsert(int32_t p) {
+  Match best{0, 0};
+  const int32_t maxLength = MaxLengthAt(p, size_);
+  const int32_t maxDistance = MaxDistanceAt(p);
+  const uint8_t* cur = buffer_ + p;
+  if (maxLength >= 3) {
+    const int32_t nice = niceLength_ < maxLength ? niceLength_ : maxLength;
+    int32_t candidate = head3_[Hash3(cur)];
+    for (int32_t steps = maxChain_; candidate >= 0 && steps > 0; --steps) {
+      int32_t distance = p - candidate;
+      if (distance > maxDistance) break;
+      const uint8_t* old = buffer_ + candidate;
+      if (old[best.Length] == cur[best.Length] || best.Length == 0) {
+        int32_t n = CommonLength(old, cur, 0, nice);
+        if (n > best.Length) {
+          best = {n, distance};
+          if (n >= nice) break;
+        }
+      }
+      candidate = chain_[candidate & kRingMask];
+    }
+    if (best.Length >= nice && nice < maxLength)
+      best.Length = CommonLength(buffer_ + p - best.Distance, cur, best.Length, maxLength);
+  }
+  if (best.Length < 3 && maxLength >= 2) {
+    int32_t candidate = head2_[Hash2(cur)];
+    if (candidate >= 0 && p - candidate <= maxDistance) best = {2, p - candidate};
+  }
+  if (best.Length < 2) best = {0, 0};
+  Insert(p);
+  return best;
+}
+
+TreeFinder::TreeFinder(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength)
+    : buffer_(buffer),
+      size_(size),
+      maxDepth_(maxDepth),
+      niceLength_(niceLength),
+      head3_(size_t{1} << kHash3Bits, -1),
+      head2_(65536, -1),
+      sons_(2 * kRing, -1) {}
+
+int32_t TreeFinder::FindAndInsert(int32_t p, Match* out) { return Search(p, out, true); }
+
+void TreeFinder::Insert(int32_t p) { Search(p, nullptr, false); }
+
+// One descent of the binary tree of p's hash: the nodes met are sorted by the
+// bytes that follow them, and p becomes the new root, its two subtrees built
+// from the nodes smaller and greater than p (the usual binary-tree finder).
+int32_t TreeFinder::Search(int32_t p, Match* out, bool report) {
+  const int32_t maxLength = MaxLengthAt(p, size_);
+  const int32_t maxDistance = MaxDistanceAt(p);
+  const uint8_t* cur = buffer_ + p;
+  int32_t found = 0;
+  int32_t bestLength = 1;
+  if (maxLength < 2) return 0;
+  uint32_t h2 = Hash2(cur);
+  if (report) {
+    int32_t candidate = head2_[h2];
+    if (candidate >= 0 && p - candidate <= maxDistance) {
+      out[found++] = {2, p - candidate};
+      bestLength = 2;
+    }
+  }
+  head2_[h2] = p;
+  if (maxLength < 3) return found;
+
+  const int32_t limit = niceLength_ < maxLength ? niceLength_ : maxLength;
+  uint32_t h3 = Hash3(cur);
+  int32_t candidate = head3_[h3];
+  head3_[h3] = p;
+  int32_t* less = &sons_[2 * (p & kRingMask)];         // where the next smaller node goes
+  int32_t* greater = &sons_[2 * (p & kRingMask) + 1];  // where the next greater node goes
+  int32_t lessLength = 0;
+  int32_t greaterLength = 0;
+  for (int32_t depth = maxDepth_;; --depth) {
+    if (candidate < 0 || depth == 0 || p - candidate > maxDistance) {
+      *less = -1;
+      *greater = -1;
+      break;
+    }
+    int32_t* pair = &sons_[2 * (candidate & kRingMask)];
+    const uint8_t* old = buffer_ + candidate;
+    int32_t n = lessLength < greaterLength ? lessLength : greaterLength;
+    n = CommonLength(old, cur, n, limit);
+    if (n > bestLength) {
+      bestLength = n;
+      if (report) {
+        if (found == kMaxMatches) --found;
+        out[found++] = {n, p - candidate};
+      }
+      if (n == limit) {
+        *less = pair[0];
+        *greater = pair[1];
+        break;
+      }
+    }
+    if (n < limit && old[n] < cur[n]) {
+      *less = candidate;
+      less = &pair[1];
+      candidate = *less;
+      lessLength = n;
+    } else {
+      *greater = candidate;
+      greater = &pair[0];
+      candidate = *greater;
+      greaterLength = n;
+    }
+  }
+  if (report && found > 0 && out[found - 1].Length == limit && limit < maxLength) {
+    Match& last = out[found - 1];
+    last.Length = CommonLength(cur - last.Distance, cur, last.Length, maxLength);
+  }
+  return found;
+}
