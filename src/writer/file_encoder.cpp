@@ -144,6 +144,7 @@ class OptimalParser {
   static constexpr int32_t kCache = 16384;       // positions whose matches are kept
   static constexpr int32_t kMaxSegment = 4096;   // longest stretch parsed at once
   static constexpr int32_t kMinSegment = 512;
+  static constexpr int32_t kTail = 64;           // last bytes of a segment left to the next one
   static constexpr int32_t kInfinity = 0x3FFFFFFF;
 
   // Matches of p, found once and kept while p may be parsed again.
@@ -223,10 +224,15 @@ class OptimalParser {
       SkipThrough(start + end + forced.Length);
     }
 
+    // The path's last steps were forced to end at the segment's end; unless
+    // that is the end of the data or a forced match, they are left to the
+    // next segment, which sees further.
+    const int32_t keepUntil = forced.Length > 0 || start + length == size_ ? size_ : start + length - kTail;
     const uint32_t version = coder_.TreeVersion();
     int32_t p = start;
     for (int32_t k = 0; k < steps; ++k) {
       const Match& m = path_[k];
+      if (k > 0 && p >= keepUntil) break;
       if (m.Length == 1) {
         coder_.PutLiteral(buffer_[p]);
       } else {
