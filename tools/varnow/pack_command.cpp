@@ -1,0 +1,397 @@
+// `varnow pack`: gathers the sources, checks every name, maps the files, lets
+// the encoder build the distributable into a temporary file beside OUTPUT,
+// verifies it by decoding it with the core's own modules, and only then
+// renames it into place, so a failed or interrupted pack leaves nothing.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include "archive_reader.h"
+#include "commands.h"
+#include "container/archive_header.h"
+#include "container/block_stream.h"
+#include "embedded_cores.h"
+#include "pack_sources.h"
+#include "password_input.h"
+#include "progress_line.h"
+#include "text_codec.h"
+#include "writer/archive_writer.h"
+
+namespace {
+
+// A file's bytes, mapped read-only for as long as the pack runs.
+class Mapping {
+ public:
+  Mapping() = default;
+  Mapping(Mapping&& other) noexcept : address_(other.address_), size_(other.size_) {
+    other.address_ = nullptr;
+    other.size_ = 0;
+  }
+  Mapping& operator=(Mapping&&) = delete;
+  ~Mapping() {
+    if (address_ != nullptr) munmap(address_, size_);
+  }
+
+  Status Map(const std::string& path, uint64_t* size) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Damaged(DisplayPath(path) + ": cannot open: " + strerror(errno));
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+      int e = errno;
+      close(fd);
+      return Damaged(DisplayPath(path) + ": cannot read: " + strerror(e));
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    if (*size >= (uint64_t{1} << 31)) {
+      close(fd);
+      return Refused(DisplayPath(path) +
+                     ": the file has 2^31 bytes or more, which the format "
+                     "cannot hold");
+    }
+    if (*size > 0) {
+      void* a = mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, fd, 0);
+      if (a == MAP_FAILED) {
+        int e = errno;
+        close(fd);
+        return Damaged(DisplayPath(path) + ": cannot read: " + strerror(e));
+      }
+      address_ = a;
+      size_ = *size;
+    }
+    close(fd);
+    return Success();
+  }
+  std::span<const uint8_t> Bytes() const { return {static_cast<const uint8_t*>(address_), size_}; }
+
+ private:
+  void* address_ = nullptr;
+  size_t size_ = 0;
+};
+
+// The temporary output, removed on every way out but the rename, also
+// when the process is interrupted.
+char gTemporaryPath[8192];
+
+void RemoveTemporaryOnSignal(int signal) {
+  if (gTemporaryPath[0] != 0) unlink(gTemporaryPath);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+class TemporaryOutput {
+ public:
+  ~TemporaryOutput() { Discard(); }
+
+  Status Create(const std::string& output) {
+    size_t slash = output.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+    path_ = (slash == std::string::npos ? "" : folder) + "." + base + ".XXXXXX";
+    if (path_.size() >= sizeof gTemporaryPath)
+      return Refused(DisplayPath(output) + ": the path is too long");
+    std::vector<char> name(path_.begin(), path_.end());
+    name.push_back(0);
+    fd_ = mkstemp(name.data());
+    if (fd_ < 0) return Damaged(DisplayPath(output) + ": cannot create: " + strerror(errno));
+    path_ = name.data();
+    memcpy(gTemporaryPath, name.data(), name.size());
+    signal(SIGINT, RemoveTemporaryOnSignal);
+    signal(SIGTERM, RemoveTemporaryOnSignal);
+    signal(SIGHUP, RemoveTemporaryOnSignal);
+    return Success();
+  }
+  int Fd() const { return fd_; }
+  const std::string& Path() const { return path_; }
+  Status Finish(const std::string& output) {
+    mode_t mask = umask(0);
+    umask(mask);
+    // The distributable is a program: executable where the umask allows.
+    if (fchmod(fd_, 0777 & ~mask) != 0 || fsync(fd_) != 0) {
+      return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
+    }
+    int closed = close(fd_);
+    fd_ = -1;
+    if (closed != 0) return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
+    return Success();
+  }
+  Status RenameTo(const std::string& output) {
+    if (rename(path_.c_str(), output.c_str()) != 0)
+      return Damaged(DisplayPath(output) + ": cannot replace: " + strerror(errno));
+    path_.clear();
+    gTemporaryPath[0] = 0;
+    return Success();
+  }
+  void Discard() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    if (!path_.empty()) unlink(path_.c_str());
+    path_.clear();
+    gTemporaryPath[0] = 0;
+  }
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
+
+bool SameTime(const FileTime& a, const FileTime& b) { return a.Low == b.Low && a.High == b.High; }
+
+// Decodes the new distributable with the core's modules and compares every
+// entry with what was meant to go in.
+Status VerifyArchive(const std::string& path, const std::string& output,
+                     const std::optional<std::string>& password, const PackResult& packed,
+                     const std::vector<ArchiveEntry>& entries, const CodePage& page) {
+  ArchiveReader reader;
+  Status s = reader.Open(path);
+  if (s.Ok()) s = reader.Unlock(password.value_or(""));
+  if (!s.Ok()) return Damaged(DisplayPath(output) + ": verification failed: " + s.Message);
+  size_t k = 0;
+  const ArchiveEntry* current = nullptr;
+  size_t offset = 0;
+  std::string problem;
+  auto mismatch = [&](const std::string& name, const std::string& what) {
+    return Damaged(DisplayPath(output) + ": verification failed: entry '" +
+                   DisplayText(page, name) + "' " + what + "; the new file was discarded");
+  };
+  ReadCallbacks callbacks;
+  callbacks.Folder = [&](const EntryRecord& r) -> Status {
+    if (k >= packed.Entries.size() || !packed.Entries[k].IsFolder ||
+        packed.Entries[k].StoredName != r.Name)
+      return mismatch(r.Name, "is not the folder that was packed there");
+    ++k;
+    return Success();
+  };
+  callbacks.BeginFile = [&](const EntryRecord& r, bool* want) -> Status {
+    if (k >= packed.Entries.size() || packed.Entries[k].IsFolder ||
+        packed.Entries[k].StoredName != r.Name)
+      return mismatch(r.Name, "is not the file that was packed there");
+    current = &entries[packed.Entries[k].InputIndex];
+    if (static_cast<size_t>(r.FileSize) != current->Data.size())
+      return mismatch(r.Name, "has the wrong size");
+    if (!SameTime(r.Creation, current->Creation) || !SameTime(r.LastAccess, current->LastAccess) ||
+        !SameTime(r.LastWrite, current->LastWrite))
+      return mismatch(r.Name, "has the wrong times");
+    offset = 0;
+    *want = true;
+    return Success();
+  };
+  callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
+    if (offset + static_cast<size_t>(count) > current->Data.size() ||
+        memcmp(current->Data.data() + offset, data, static_cast<size_t>(count)) != 0)
+      return mismatch(current->Name,
+                      "decodes to other bytes near offset " + std::to_string(offset));
+    offset += static_cast<size_t>(count);
+    return Success();
+  };
+  callbacks.EndFile = [&](const EntryRecord& r) -> Status {
+    if (offset != current->Data.size()) return mismatch(r.Name, "decodes to too few bytes");
+    ++k;
+    return Success();
+  };
+  s = reader.ReadEntries(callbacks);
+  if (!s.Ok()) {
+    if (s.Message.find("verification failed") != std::string::npos) return s;
+    return Damaged(DisplayPath(output) + ": verification failed: " + s.Message);
+  }
+  if (k != packed.Entries.size())
+    return Damaged(DisplayPath(output) + ": verification failed: entries are missing");
+  return Success();
+}
+
+Status ChooseCore(const PackCommand& c, std::vector<uint8_t>& core, TargetKind& target) {
+  if (!c.CoreFile.empty()) {
+    std::string bytes;
+    Status s = ReadWholeFile(c.CoreFile, bytes);
+    if (!s.Ok()) return s;
+    if (bytes.size() != static_cast<size_t>(kCoreSize))
+      return Refused(DisplayPath(c.CoreFile) + ": has " + std::to_string(bytes.size()) +
+                     " bytes; a core has exactly 20480");
+    core.assign(bytes.begin(), bytes.end());
+    target = bytes.compare(0, 2, "MZ") == 0 ? TargetKind::kWindows : TargetKind::kLinux;
+    return Success();
+  }
+  std::span<const uint8_t> embedded;
+  if (c.Target == "linux") {
+    embedded = EmbeddedLinuxCore();
+    target = TargetKind::kLinux;
+  } else {
+    embedded = EmbeddedWindowsCore();
+    target = TargetKind::kWindows;
+    if (embedded.empty())
+      return Refused(
+          "--target windows: this varnow was built without the Windows core "
+          "(VARNOW_WINDOWS_CORE=OFF); use --target linux or --core FILE");
+  }
+  core.assign(embedded.begin(), embedded.end());
+  return Success();
+}
+
+Status ConvertText(const CodePage& page, const std::string& what, std::string& text) {
+  std::optional<std::string> converted = FromUtf8(page, text);
+  if (!converted) return Refused(what + " cannot be represented in code page " + page.Name);
+  text = std::move(*converted);
+  return Success();
+}
+
+std::string LowerAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+Status RunPack(const PackCommand& c) {
+  std::vector<uint8_t> core;
+  TargetKind target = TargetKind::kWindows;
+  Status s = ChooseCore(c, core, target);
+  if (!s.Ok()) return s;
+  std::string pageName = c.CodePageName;
+  if (pageName.empty()) pageName = target == TargetKind::kWindows ? "1252" : "UTF-8";
+  std::optional<CodePage> page = ParseCodePage(pageName);
+  if (!page) return Refused("--codepage " + pageName + ": no such code page");
+
+  PackOptions options;
+  options.Level = c.Level;
+  options.Threads = c.Threads;
+  if (c.Comment) {
+    options.Comment = *c.Comment;
+  } else if (!c.CommentFile.empty()) {
+    s = ReadWholeFile(c.CommentFile, options.Comment);
+    if (!s.Ok()) return s;
+  }
+  if ((s = ConvertText(*page, "the comment", options.Comment)); !s.Ok()) return s;
+  if (options.Comment.find('\0') != std::string::npos)
+    return Refused("the comment holds a zero byte, which ends it in the archive");
+  options.RunAfter = c.RunAfter;
+  if ((s = ConvertText(*page, "the run-after command", options.RunAfter)); !s.Ok()) return s;
+  if (options.RunAfter.size() >= static_cast<size_t>(kRunAfterLimit))
+    return Refused("the run-after command has 32768 bytes or more, more than the core keeps");
+  if (c.Password.Given()) {
+    std::string password;
+    s = c.Password.Ask ? AskPassword(true, password) : ReadPasswordFile(c.Password.File, password);
+    if (!s.Ok()) return s;
+    if ((s = ConvertText(*page, "the password", password)); !s.Ok()) return s;
+    if (password.size() >= static_cast<size_t>(kPasswordLimit))
+      return Refused("the password has 32768 bytes or more, more than the core keeps");
+    options.Password = password;
+  }
+
+  auto warn = [](const std::string& message) {
+    fprintf(stderr, "varnow: warning: %s\n", message.c_str());
+  };
+  std::vector<SourceItem> items;
+  if ((s = GatherSources(c.Sources, items, warn)); !s.Ok()) return s;
+  struct stat existing;
+  if (stat(c.Output.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) return Refused(DisplayPath(c.Output) + ": is a folder");
+    auto self = std::find_if(items.begin(), items.end(), [&](const SourceItem& i) {
+      return !i.IsFolder && i.Device == existing.st_dev && i.Inode == existing.st_ino;
+    });
+    if (self != items.end()) {
+      warn(DisplayPath(self->DiskPath) + ": skipped: it is the output file");
+      items.erase(self);
+    }
+  }
+
+  std::vector<ArchiveEntry> entries(items.size());
+  std::vector<Mapping> mappings;
+  mappings.reserve(items.size());
+  std::map<std::string, size_t> byName;
+  std::map<std::string, size_t> byFoldedName;
+  for (size_t i = 0; i < items.size(); ++i) {
+    ArchiveEntry& e = entries[i];
+    if ((s = StoredName(items[i].Relative, *page, target, e.Name)); !s.Ok()) return s;
+    auto [at, fresh] = byName.emplace(e.Name, i);
+    if (!fresh)
+      return Refused(DisplayPath(items[i].DiskPath) + " and " +
+                     DisplayPath(items[at->second].DiskPath) + " would both be stored as " +
+                     DisplayText(*page, e.Name));
+    if (target == TargetKind::kWindows) {
+      auto [folded, unique] = byFoldedName.emplace(LowerAscii(e.Name), i);
+      if (!unique)
+        warn(DisplayPath(items[i].DiskPath) + " and " +
+             DisplayPath(items[folded->second].DiskPath) +
+             " differ only in case; on Windows the second replaces the first");
+    }
+    e.IsFolder = items[i].IsFolder;
+    e.Creation = items[i].Creation;
+    e.LastAccess = items[i].LastAccess;
+    e.LastWrite = items[i].LastWrite;
+    if (!e.IsFolder) {
+      Mapping m;
+      uint64_t size = 0;
+      if ((s = m.Map(items[i].DiskPath, &size)); !s.Ok()) return s;
+      e.Data = m.Bytes();
+      mappings.push_back(std::move(m));
+    }
+  }
+  if (entries.empty()) return Refused("there is nothing to pack in the sources given");
+
+  TemporaryOutput temporary;
+  if ((s = temporary.Create(c.Output)); !s.Ok()) return s;
+  int writeError = 0;
+  ByteSink sink = [&](const uint8_t* data, size_t size) {
+    while (size > 0) {
+      ssize_t n = write(temporary.Fd(), data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        writeError = n < 0 ? errno : ENOSPC;
+        return false;
+      }
+      data += n;
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  };
+  PackResult result;
+  {
+    ProgressLine progress(c.Quiet);
+    options.Progress = [&](uint64_t done, uint64_t total, uint64_t packed) {
+      progress.Update(static_cast<int64_t>(done), static_cast<int64_t>(total),
+                      done > 0 ? static_cast<double>(packed) / static_cast<double>(done) : -1);
+    };
+    result = WriteArchive(core, entries, options, sink);
+  }
+  if (!result.Ok) {
+    if (writeError != 0)
+      return Damaged(DisplayPath(c.Output) + ": cannot write: " + strerror(writeError));
+    if (result.ErrorEntry && *result.ErrorEntry < items.size())
+      return Refused(DisplayPath(items[*result.ErrorEntry].DiskPath) + ": " + result.Error);
+    return Refused(DisplayPath(c.Output) + ": " + result.Error);
+  }
+  if ((s = temporary.Finish(c.Output)); !s.Ok()) return s;
+  if (c.Verify) {
+    s = VerifyArchive(temporary.Path(), c.Output, options.Password, result, entries, *page);
+    if (!s.Ok()) return s;
+  }
+  if ((s = temporary.RenameTo(c.Output)); !s.Ok()) return s;
+
+  if (!c.Quiet) {
+    uint64_t input = 0;
+    size_t files = 0, folders = 0;
+    for (const EntryStats& e : result.Entries) {
+      if (e.IsFolder) {
+        ++folders;
+      } else {
+        ++files;
+        input += e.FileSize;
+      }
+    }
+    printf("%s: %zu files, %zu empty folders, %llu bytes packed into %llu bytes (%.1f%%)%s\n",
+           DisplayPath(c.Output).c_str(), files, folders, static_cast<unsigned long long>(input),
+           static_cast<unsigned long long>(result.ArchiveBytes),
+           input > 0 ? 100.0 * static_cast<double>(result.ArchiveBytes) / static_cast<double>(input)
+                     : 0.0,
+           c.Verify ? ", verified" : "");
+  }
+  return Success();
+}

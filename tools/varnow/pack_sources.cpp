@@ -1,0 +1,211 @@
+// Walking the sources with statx (for the birth time), following symbolic
+// links as the format has none, and checking every stored name against what
+// the target's core accepts: its own IsSafeName, and on Windows the colon,
+// the characters Windows forbids and names Windows would change.
+#include "pack_sources.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+#include "archive_reader.h"
+#include "entries/entry_records.h"
+#include "file_times.h"
+
+namespace {
+
+enum class Probe { kFile, kFolder, kOther, kDangling, kLoop, kMissing, kError };
+
+// statx following links; sorts out what a failure means.
+Probe ProbePath(const std::string& path, struct statx& st, int* error) {
+  unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
+  if (statx(AT_FDCWD, path.c_str(), 0, mask, &st) == 0) {
+    if (S_ISREG(st.stx_mode)) return Probe::kFile;
+    if (S_ISDIR(st.stx_mode)) return Probe::kFolder;
+    return Probe::kOther;
+  }
+  *error = errno;
+  if (errno == ELOOP) return Probe::kLoop;
+  if (errno == ENOENT) {
+    struct stat link;
+    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return Probe::kDangling;
+    return Probe::kMissing;
+  }
+  return Probe::kError;
+}
+
+SourceItem MakeItem(const std::string& path, const std::string& relative, const struct statx& st) {
+  SourceItem item;
+  item.DiskPath = path;
+  item.Relative = relative;
+  item.IsFolder = S_ISDIR(st.stx_mode);
+  item.Size = item.IsFolder ? 0 : st.stx_size;
+  item.LastAccess = ToFileTime(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
+  item.LastWrite = ToFileTime(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
+  item.Creation = (st.stx_mask & STATX_BTIME) != 0
+                      ? ToFileTime(st.stx_btime.tv_sec, st.stx_btime.tv_nsec)
+                      : item.LastWrite;
+  item.Device = makedev(st.stx_dev_major, st.stx_dev_minor);
+  item.Inode = st.stx_ino;
+  return item;
+}
+
+struct Walker {
+  std::vector<SourceItem>& Items;
+  const Warn& WarnOf;
+  std::vector<std::pair<dev_t, ino_t>> Ancestors;  // folders on the current path
+
+  Status Folder(const std::string& path, const std::string& relative) {
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr)
+      return Damaged(DisplayPath(path) + ": cannot read folder: " + strerror(errno));
+    std::vector<std::string> names;
+    errno = 0;
+    while (struct dirent* d = readdir(dir)) {
+      if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
+      names.emplace_back(d->d_name);
+    }
+    int readError = errno;
+    closedir(dir);
+    if (readError != 0)
+      return Damaged(DisplayPath(path) + ": cannot read folder: " + strerror(readError));
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      Status s = Item(path + "/" + name, relative.empty() ? name : relative + "/" + name, false);
+      if (!s.Ok()) return s;
+    }
+    return Success();
+  }
+
+  // contentsOnly: store what the folder holds, not the folder itself.
+  Status Item(const std::string& path, const std::string& relative, bool contentsOnly) {
+    struct statx st;
+    int error = 0;
+    switch (ProbePath(path, st, &error)) {
+      case Probe::kDangling:
+        WarnOf(DisplayPath(path) + ": skipped: a symbolic link to nothing");
+        return Success();
+      case Probe::kLoop:
+        WarnOf(DisplayPath(path) + ": skipped: a loop of symbolic links");
+        return Success();
+      case Probe::kOther:
+        WarnOf(DisplayPath(path) + ": skipped: neither a file nor a folder");
+        return Success();
+      case Probe::kMissing:
+        return Refused(DisplayPath(path) + ": no such file or folder");
+      case Probe::kError:
+        return Damaged(DisplayPath(path) + ": cannot read: " + strerror(error));
+      case Probe::kFile:
+        Items.push_back(MakeItem(path, relative, st));
+        return Success();
+      case Probe::kFolder:
+        break;
+    }
+    const std::pair<dev_t, ino_t> id{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino};
+    if (std::find(Ancestors.begin(), Ancestors.end(), id) != Ancestors.end()) {
+      WarnOf(DisplayPath(path) + ": skipped: a link back to a folder that holds it (a loop)");
+      return Success();
+    }
+    if (!contentsOnly) Items.push_back(MakeItem(path, relative, st));
+    Ancestors.push_back(id);
+    Status s = Folder(path, relative);
+    Ancestors.pop_back();
+    return s;
+  }
+};
+
+// The last name of a path, empty when the path asks for a folder's contents.
+std::string TopName(const std::string& source) {
+  if (source.empty() || source.back() == '/') return "";
+  size_t slash = source.rfind('/');
+  std::string last = slash == std::string::npos ? source : source.substr(slash + 1);
+  if (last == ".") return "";
+  if (last == "..") {
+    char* real = realpath(source.c_str(), nullptr);
+    if (real == nullptr) return "";
+    std::string r = real;
+    free(real);
+    return TopName(r == "/" ? "/" : r);
+  }
+  return last;
+}
+
+// Windows cannot hold these in a name, or would silently change it.
+std::string WindowsNameProblem(const std::string& component) {
+  for (unsigned char c : component) {
+    if (c < 32) return "a control character, which Windows does not allow in names";
+    if (strchr("<>:\"|?*", c) != nullptr)
+      return std::string("the character '") + static_cast<char>(c) +
+             "', which Windows does not allow in names";
+  }
+  if (!component.empty() && (component.back() == '.' || component.back() == ' '))
+    return "a name part ending in a dot or blank, which Windows would drop";
+  std::string stem = component.substr(0, component.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  static const std::set<std::string> kDevices = {
+      "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+      "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  if (kDevices.count(stem) != 0) return "a device name that Windows reserves (" + stem + ")";
+  return "";
+}
+
+}  // namespace
+
+Status GatherSources(const std::vector<std::string>& sources, std::vector<SourceItem>& items,
+                     const Warn& warn) {
+  Walker walker{items, warn, {}};
+  for (const std::string& source : sources) {
+    std::string top = TopName(source);
+    std::string path = source;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    Status s = walker.Item(path, top, top.empty());
+    if (!s.Ok()) return s;
+    if (top.empty() && !items.empty() && !items.back().IsFolder && items.back().Relative.empty())
+      return Refused(DisplayPath(source) + ": a file has no name to be stored under");
+  }
+  return Success();
+}
+
+Status StoredName(const std::string& relative, const CodePage& page, TargetKind target,
+                  std::string& stored) {
+  const std::string shown = DisplayPath(relative);
+  if (relative.find('\\') != std::string::npos)
+    return Refused(shown +
+                   ": the name holds a backslash, which the archive takes for a folder "
+                   "separator");
+  if (target == TargetKind::kWindows) {
+    size_t start = 0;
+    for (;;) {
+      size_t slash = relative.find('/', start);
+      std::string component = relative.substr(start, slash - start);
+      std::string problem = WindowsNameProblem(component);
+      if (!problem.empty()) return Refused(shown + ": the name holds " + problem);
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+  }
+  std::string joined = relative;
+  std::replace(joined.begin(), joined.end(), '/', '\\');
+  std::optional<std::string> converted = FromUtf8(page, joined);
+  if (!converted)
+    return Refused(shown + ": the name cannot be represented in code page " + page.Name);
+  stored = std::move(*converted);
+  if (stored.size() >= static_cast<size_t>(kNameLimit))
+    return Refused(shown + ": the name has 32768 bytes or more, more than the core keeps");
+  if (!stored.empty() && stored[0] == '*')
+    return Refused(shown +
+                   ": the name starts with '*', which the core reads as a shared-name "
+                   "mark");
+  if (!IsSafeName(stored.data(), static_cast<int32_t>(stored.size())) ||
+      (target == TargetKind::kWindows && !IsSafeForWindowsCore(stored)))
+    return Refused(shown + ": the core would refuse this name");
+  return Success();
+}

@@ -1,0 +1,42 @@
+// What `varnow pack` stores: the walk over the sources (folders recursed,
+// symbolic links stored as what they point to, dangling links and loops
+// skipped with a warning), and the stored names: relative, backslash
+// separated, in the target's code page, refused when the core could not
+// expand them under the same name.
+#pragma once
+
+#include <stdint.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cli_status.h"
+#include "platform/platform.h"
+#include "text_codec.h"
+
+struct SourceItem {
+  std::string DiskPath;  // where to read it
+  std::string Relative;  // UTF-8 name below the archive's top, '/' separated
+  bool IsFolder = false;
+  uint64_t Size = 0;
+  FileTime Creation{0, 0};  // birth time where the file system reports it, else last write
+  FileTime LastAccess{0, 0};
+  FileTime LastWrite{0, 0};
+  dev_t Device = 0;
+  ino_t Inode = 0;
+};
+
+using Warn = std::function<void(const std::string&)>;
+
+// Each source is stored under its own last name; a source ending in '/' or
+// "/." (or "." itself) contributes its contents without its own name.
+Status GatherSources(const std::vector<std::string>& sources, std::vector<SourceItem>& items,
+                     const Warn& warn);
+
+enum class TargetKind { kWindows, kLinux };
+
+// The stored name of a relative UTF-8 path, or a refusal naming it.
+Status StoredName(const std::string& relative, const CodePage& page, TargetKind target,
+                  std::string& stored);
