@@ -40,9 +40,11 @@ done
 
 # ---------------------------------------------------------------- tools
 if [ -z "$VARNOW" ]; then
-  if [ -x "$ROOT/build-bench/varnow" ]; then VARNOW=$ROOT/build-bench/varnow
-  else VARNOW=$(ls -t "$ROOT"/build*/varnow 2>/dev/null | head -1 || true)
-  fi
+  # This folder's own build first, else the newest build of any folder.
+  for f in "$ROOT"/build-bench/varnow "$ROOT"/build-bench/tools/varnow/varnow \
+           $(ls -t "$ROOT"/build*/varnow "$ROOT"/build*/tools/varnow/varnow 2>/dev/null || true); do
+    if [ -f "$f" ] && [ -x "$f" ]; then VARNOW=$f; break; fi
+  done
 fi
 [ -n "$VARNOW" ] && [ -x "$VARNOW" ] || die "no varnow program; build it or give --varnow FILE"
 VARNOW=$(cd "$(dirname "$VARNOW")" && pwd)/$(basename "$VARNOW")
