@@ -379,7 +379,8 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(r.GzipBytes), r.GzipBytes / in, r.GzipSeconds);
   }
   std::printf("\ndecode, output MB/s, best / median\n");
-  std::printf("  fake:  the whole expander in process (core logic at the build's optimisation)\n");
+  std::printf("  fake:  the whole expander in process (core logic built as %s)\n",
+              VARNOW_BENCH_BUILD_TYPE);
   std::printf("  core:  the Linux core program (-Os), files written under %s\n",
               work.parent_path().c_str());
   std::printf("  gzip:  gzip -d -c to /dev/null; core and gzip include process start-up\n");
