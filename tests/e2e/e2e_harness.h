@@ -1,0 +1,82 @@
+// What the end-to-end tests share: the two real cores (the Linux one run
+// directly, the Windows one under Wine), a fresh sandbox folder per test, a
+// run of a distributable in it, and a snapshot of the files it left behind.
+// Expected console texts are written once with "\n" and converted per core.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archive_builder.h"
+#include "process_runner.h"
+
+enum class CoreKind { kLinux, kWindows };
+
+const char* CoreName(CoreKind kind);
+// The core's own 20480 bytes as built; a test fails when the file is missing.
+const Bytes& CoreBytes(CoreKind kind);
+// "\n" becomes the core's line end; a "\n" right after "\r" is kept as it is,
+// for bytes that come from the archive unchanged.
+std::string ForCore(const std::string& text, CoreKind kind);
+// The banner line that starts every run, in the core's line ends.
+std::string Banner(CoreKind kind);
+// The name of the small program that run-after tests start: it writes the
+// file marker.txt holding "ran" into its working folder.
+std::string MarkerProgramName(CoreKind kind);
+
+// An item placed in the work folder before the run.
+struct PresetItem {
+  enum Kind { kFile, kFolder, kMarkerProgram } Type = kFile;
+  std::string Path;     // with '/' between folders; unused for kMarkerProgram
+  std::string Content;  // for kFile
+};
+inline PresetItem PresetFile(std::string path, std::string content) {
+  return {PresetItem::kFile, std::move(path), std::move(content)};
+}
+inline PresetItem PresetFolder(std::string path) {
+  return {PresetItem::kFolder, std::move(path), {}};
+}
+inline PresetItem PresetMarkerProgram() { return {PresetItem::kMarkerProgram, {}, {}}; }
+
+// One item found in the work folder after a run.
+struct FoundItem {
+  bool Folder = false;
+  std::string Content;
+  uint64_t LastWrite = 0;  // as a file time: 100 ns since 1601
+  uint64_t LastAccess = 0;
+};
+using Tree = std::map<std::string, FoundItem>;
+
+// A fresh folder <build>/e2e-sandbox/<name>/work. The outer folder holds only
+// work/, so whatever a run writes beside it (a name with "..") shows up there.
+// Removed again when the test passed; kept for inspection when it failed.
+class Sandbox {
+ public:
+  explicit Sandbox(const std::string& name);
+  ~Sandbox();
+  const std::string& Outer() const { return outer_; }
+  const std::string& Work() const { return work_; }
+  void Place(const PresetItem& item, CoreKind kind) const;
+  // Every item below work/ except the distributable, by relative path.
+  Tree Snapshot() const;
+  // The names directly in the outer folder.
+  std::vector<std::string> OuterNames() const;
+
+ private:
+  std::string outer_, work_;
+};
+
+// The distributable's file name in the work folder.
+std::string DistributableName(CoreKind kind);
+// Writes the distributable into the sandbox's work folder and runs it there.
+RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& file,
+                           RunRequest request);
+// Waits up to the limit for a file to appear in the work folder.
+bool WaitForFile(const Sandbox& sandbox, const std::string& name, int limitMs);
+// A readable account of a run for failure messages.
+std::string Describe(const RunResult& run);
+// Bytes with control characters shown as \r, \n, \a, \xNN.
+std::string Visible(const std::string& text);
