@@ -235,6 +235,7 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
       stage = Stage::kName;
       ++entryIndex;
       const int64_t start = gState.Stream.ConsumedCount;
+      e.EntryNameLength = -1;  // set once the whole name is read
       ReadEntryName();
       record.Name.assign(e.EntryName, static_cast<size_t>(e.EntryNameLength));
       entryName = record.Name;
@@ -298,17 +299,19 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
       result = Damaged(shown + ": damaged: the archive ends early or cannot be read" + where);
     } else if (stop.Kind == CoreStopKind::kWrite) {
       result = Damaged(shown + ": cannot write" + where);
-    } else if (at % kBlockDataSize == 0 &&
-               (stage != Stage::kName ||
-                IsSafeName(gState.Entries.PreviousName, gState.Entries.PreviousNameLength))) {
+    } else if (stage == Stage::kName && gState.Entries.EntryNameLength >= 0) {
+      // The whole name was read: IsSafeName refused it.
+      const EntryState& e = gState.Entries;
+      result = Damaged(
+          shown + ": damaged: unsafe entry name '" +
+          DisplayText(page, std::string(e.EntryName, static_cast<size_t>(e.EntryNameLength))) +
+          "'" + where);
+    } else if (at % kBlockDataSize == 0) {
+      // A new block was due and failed its check.
       result = Damaged(shown + ": damaged: block " + std::to_string(at / kBlockDataSize + 1) +
                        " fails its check" + where);
     } else if (stage == Stage::kName) {
-      const EntryState& e = gState.Entries;
-      result = Damaged(shown + ": damaged: unsafe or overlong entry name '" +
-                       DisplayText(page, std::string(e.PreviousName,
-                                                     static_cast<size_t>(e.PreviousNameLength))) +
-                       "'" + where);
+      result = Damaged(shown + ": damaged: an entry name of 32768 bytes or more" + where);
     } else if (stage == Stage::kHeader) {
       result = Damaged(shown + ": damaged: impossible size, reference or prefix" + where);
     } else {

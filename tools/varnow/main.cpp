@@ -128,6 +128,12 @@ int main(int argc, char** argv) {
       "written." +
       std::string(kExitCodes));
 
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (!first.empty() && first[0] != '-' && first != "pack" && first != "list" && first != "test" &&
+      first != "extract") {
+    fprintf(stderr, "varnow: unknown command '%s' (see varnow --help)\n", argv[1]);
+    return kExitRefused;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

@@ -309,7 +309,8 @@ Status RunPack(const PackCommand& c) {
   std::map<std::string, size_t> byFoldedName;
   for (size_t i = 0; i < items.size(); ++i) {
     ArchiveEntry& e = entries[i];
-    if ((s = StoredName(items[i].Relative, *page, target, e.Name)); !s.Ok()) return s;
+    if ((s = StoredName(items[i].Relative, items[i].DiskPath, *page, target, e.Name)); !s.Ok())
+      return s;
     auto [at, fresh] = byName.emplace(e.Name, i);
     if (!fresh)
       return Refused(DisplayPath(items[i].DiskPath) + " and " +

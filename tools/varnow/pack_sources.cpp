@@ -174,9 +174,9 @@ Status GatherSources(const std::vector<std::string>& sources, std::vector<Source
   return Success();
 }
 
-Status StoredName(const std::string& relative, const CodePage& page, TargetKind target,
-                  std::string& stored) {
-  const std::string shown = DisplayPath(relative);
+Status StoredName(const std::string& relative, const std::string& diskPath, const CodePage& page,
+                  TargetKind target, std::string& stored) {
+  const std::string shown = DisplayPath(diskPath);
   if (relative.find('\\') != std::string::npos)
     return Refused(shown +
                    ": the name holds a backslash, which the archive takes for a folder "

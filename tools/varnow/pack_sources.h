@@ -37,6 +37,7 @@ Status GatherSources(const std::vector<std::string>& sources, std::vector<Source
 
 enum class TargetKind { kWindows, kLinux };
 
-// The stored name of a relative UTF-8 path, or a refusal naming it.
-Status StoredName(const std::string& relative, const CodePage& page, TargetKind target,
-                  std::string& stored);
+// The stored name of a relative UTF-8 path, or a refusal naming the file
+// (diskPath) it came from.
+Status StoredName(const std::string& relative, const std::string& diskPath, const CodePage& page,
+                  TargetKind target, std::string& stored);
