@@ -437,3 +437,44 @@ TEST(CliExisting, SkipKeepsOverwriteReplacesLinksAreNotFollowed) {
 }
 
 }  // namespace
+
+namespace {
+
+// list shows names and comments with control characters escaped, so an
+// archive cannot send terminal sequences; a Windows distributable's code
+// page 1252 names come out as UTF-8 on extraction; nothing of the progress
+// line appears when standard error is not a terminal.
+TEST(CliText, EscapedListingCodePageNamesAndNoProgressOffTerminal) {
+  Sandbox b;
+  const std::string hostile = "evil\x1b[2J\x07name.txt";
+  WriteText(b / "src" / hostile, "x");
+  WriteText(b / "src/caf\xc3\xa9.txt", "coffee\n");
+  RunResult packed =
+      RunVarnow({"pack", "--target", "linux", "--comment", "line1\nline2\x1b]0;t\x07",
+                 (b / "lin").string(), (b / "src").string()});
+  ASSERT_EQ(packed.ExitCode, 0) << packed.Err;
+  EXPECT_EQ(packed.Err, "");  // no progress line: standard error is a file here
+  EXPECT_NE(packed.Out.find("2 files"), std::string::npos) << packed.Out;
+  RunResult listed = RunVarnow({"list", (b / "lin").string()});
+  ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
+  EXPECT_EQ(listed.Out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(listed.Out.find('\x07'), std::string::npos);
+  EXPECT_NE(listed.Out.find("src\\evil\\x1B[2J\\x07name.txt"), std::string::npos) << listed.Out;
+  EXPECT_NE(listed.Out.find("\"line1\\nline2\\x1B]0;t\\x07\""), std::string::npos) << listed.Out;
+
+  RunResult win =
+      RunVarnow({"pack", "-q", (b / "win.exe").string(), (b / "src/caf\xc3\xa9.txt").string()});
+  ASSERT_EQ(win.ExitCode, 0) << win.Err;
+  RunResult winList = RunVarnow({"list", (b / "win.exe").string()});
+  EXPECT_NE(winList.Out.find("code page 1252"), std::string::npos) << winList.Out;
+  EXPECT_NE(winList.Out.find("caf\xc3\xa9.txt"), std::string::npos) << winList.Out;
+  // Stored as the single byte 0xE9 of code page 1252.
+  Bytes file = ReadFile(b / "win.exe");
+  const Bytes stored = {'c', 'a', 'f', 0xE9, '.', 't', 'x', 't'};
+  EXPECT_NE(std::search(file.begin(), file.end(), stored.begin(), stored.end()), file.end());
+  RunResult out = RunVarnow({"extract", "-q", "-C", (b / "x").string(), (b / "win.exe").string()});
+  ASSERT_EQ(out.ExitCode, 0) << out.Err;
+  EXPECT_EQ(ReadFile(b / "x/caf\xc3\xa9.txt"), Bytes({'c', 'o', 'f', 'f', 'e', 'e', '\n'}));
+}
+
+}  // namespace
