@@ -76,8 +76,8 @@ uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAft
 void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password, std::vector<uint8_t>& out) {
   const size_t keyLength = password == nullptr ? 0 : password->size();
   size_t key = 0;  // password byte for the next payload byte
-  for (size_t start = 0; start < payload.size(); start += kBlockDataBytes) {
-    size_t count = std::min<size_t>(kBlockDataBytes, payload.size() - start);
+  for (size_t start = 0; start < payload.size(); start += kBlockDataSize) {
+    size_t count = std::min<size_t>(kBlockDataSize, payload.size() - start);
     const uint8_t* plain = payload.data() + start;
     uint16_t check = Crc16Of(plain, static_cast<int32_t>(count));
     for (size_t i = 0; i < count; ++i) {
@@ -94,6 +94,6 @@ void AppendBlockStream(std::span<const uint8_t> payload, const std::string* pass
 }
 
 uint64_t BlockStreamSize(uint64_t payloadSize) {
-  uint64_t blocks = (payloadSize + kBlockDataBytes - 1) / kBlockDataBytes;
-  return payloadSize + blocks * kBlockCheckBytes;
+  uint64_t blocks = (payloadSize + kBlockDataSize - 1) / kBlockDataSize;
+  return payloadSize + blocks * (kBlockSize - kBlockDataSize);
 }

@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "container/archive_header.h"
+#include "container/block_stream.h"
+#include "entries/entry_records.h"
 #include "platform/platform.h"
 
-// The container's own constants (core size, block size) are not in a shared
-// header yet; these carry the same values under writer names until they are.
-inline constexpr int32_t kCoreImageSize = 20480;   // bytes of the core image
-inline constexpr int32_t kBlockDataBytes = 4096;   // data bytes of a full block
-inline constexpr int32_t kBlockCheckBytes = 2;     // check bytes after each block
-inline constexpr int32_t kMaxSharedName = 257;     // longest beginning a name can share
-inline constexpr uint8_t kSharedNameMark = '*';
+inline constexpr int32_t kMaxSharedName = 257;  // longest beginning a name can share
 
 // Bytes both names begin with.
 size_t SharedNameLength(const std::string& previous, const std::string& name);

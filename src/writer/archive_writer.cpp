@@ -76,16 +76,22 @@ std::vector<size_t> OrderEntries(std::span<const ArchiveEntry> entries, bool kee
 
 PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
                         const PackOptions& options, const ByteSink& sink) {
-  if (coreImage.size() != size_t(kCoreImageSize))
+  if (coreImage.size() != size_t(kCoreSize))
     return Refuse("the core image has " + std::to_string(coreImage.size()) + " bytes instead of " +
-                  std::to_string(kCoreImageSize));
+                  std::to_string(kCoreSize));
   if (options.Level < kMinLevel || options.Level > kMaxLevel)
     return Refuse("level " + std::to_string(options.Level) + " is outside 1 to 9");
   if (HasZero(options.Comment)) return Refuse("the comment contains a zero byte");
   if (HasZero(options.RunAfter)) return Refuse("the run-after command contains a zero byte");
+  if (options.RunAfter.size() >= static_cast<size_t>(kRunAfterLimit))
+    return Refuse("the run-after command is longer than the expander keeps (" +
+                  std::to_string(kRunAfterLimit - 1) + " bytes)");
   const std::string* password = options.Password ? &*options.Password : nullptr;
   if (password != nullptr) {
     if (password->empty()) return Refuse("the password is empty");
+    if (password->size() >= static_cast<size_t>(kPasswordLimit))
+      return Refuse("the password is longer than the expander keeps (" +
+                    std::to_string(kPasswordLimit - 1) + " bytes)");
     if (password->find_first_of("\r\n") != std::string::npos)
       return Refuse("the password contains a line break, which cannot be typed at the prompt");
     if (options.ProtectionFlag == 0) return Refuse("the protection flag of a protected archive must not be 0");
@@ -118,6 +124,9 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
   for (size_t k = 0; k < order.size(); ++k) {
     const ArchiveEntry& e = entries[order[k]];
     std::string stored = e.IsFolder ? FolderName(e.Name) : e.Name;
+    if (stored.size() >= static_cast<size_t>(kNameLimit))
+      return Refuse("the name " + stored.substr(0, 64) + "... is longer than the expander keeps (" +
+                    std::to_string(kNameLimit - 1) + " bytes)", order[k]);
     if (!AppendName(previous, stored, names[k]))
       return Refuse("the name " + stored + " starts with * and shares fewer than 2 bytes with the name before it",
                     order[k]);
@@ -202,7 +211,7 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
     }
   }
 
-  const uint64_t total = uint64_t(kCoreImageSize) + ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr) +
+  const uint64_t total = uint64_t(kCoreSize) + ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr) +
                          BlockStreamSize(payload.size());
   if (total >= kSizeLimit)
     return Refuse("the distributable would have " + std::to_string(total) +
