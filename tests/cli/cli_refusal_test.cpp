@@ -478,3 +478,28 @@ TEST(CliText, EscapedListingCodePageNamesAndNoProgressOffTerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+// Damage met while a file is being written: the run stops with exit code 2,
+// the partly written file is removed, and the file finished before it stays.
+TEST(CliDamage, PartlyWrittenFileIsRemovedEarlierFilesStay) {
+  Sandbox b;
+  WriteText(b / "src/a.bin", "first\n");
+  WriteFile(b / "src/z.bin", PatternData(200000, 5));
+  ASSERT_EQ(
+      RunVarnow({"pack", "-q", "--level", "1", (b / "d").string(), (b / "src").string()}).ExitCode,
+      0);
+  Bytes d = ReadFile(b / "d");
+  ASSERT_GT(d.size(), kCore + 3 * 4098u);  // several blocks, so the damage comes late
+  d[d.size() - 10] ^= 1;                   // in the last block
+  WriteFile(b / "d", d);
+  RunResult r = RunVarnow({"extract", "-C", (b / "x").string(), (b / "d").string()});
+  EXPECT_EQ(r.ExitCode, 2);
+  EXPECT_NE(r.Err.find("fails its check"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("src\\z.bin"), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadFile(b / "x/src/a.bin"), Bytes({'f', 'i', 'r', 's', 't', '\n'}));
+  EXPECT_FALSE(fs::exists(b / "x/src/z.bin"));
+}
+
+}  // namespace
