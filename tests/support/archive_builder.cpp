@@ -2,6 +2,7 @@
 #include "archive_builder.h"
 
 #include "container/crc16.h"
+#include "fake_platform.h"
 
 Bytes TestCore() {
   Bytes core(20480);
@@ -76,3 +77,30 @@ void AppendFolderEntry(Bytes& payload, const std::string& name) {
   payload.insert(payload.end(), name.begin(), name.end());
   payload.push_back(0);
 }
+
+Bytes PayloadArchive(const Bytes& payload) {
+  ArchiveSpec spec;
+  spec.Payload = payload;
+  return BuildDistributable(spec);
+}
+
+int RunOnFake(const Bytes& file, const std::string& input) {
+  Fake().OwnFile = file;
+  Fake().Input = input;
+  Fake().InputPosition = 0;
+  return RunExpander();
+}
+
+Bytes PatternBytes(size_t n, uint32_t seed) {
+  Bytes out(n);
+  uint32_t x = seed * 2654435761u + 1;
+  for (auto& b : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<uint8_t>(x);
+  }
+  return out;
+}
+
+std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }

@@ -17,9 +17,9 @@ struct ArchiveSpec {
   std::string Comment;
   std::string RunAfter;
   bool Protected = false;
-  uint8_t Flag = 1;            // protection flag when protected
-  std::string Password;        // scrambles the payload when protected
-  Bytes Payload;               // the entry records
+  uint8_t Flag = 1;      // protection flag when protected
+  std::string Password;  // scrambles the payload when protected
+  Bytes Payload;         // the entry records
 };
 
 // The blocks of a payload: 4096 data bytes each, scrambled with password (if
@@ -29,16 +29,28 @@ Bytes BuildBlocks(const Bytes& payload, const std::string& password);
 Bytes BuildDistributable(const ArchiveSpec& spec);
 
 struct FileEntrySpec {
-  std::string Name;            // stored bytes of the name (already front-compressed if wanted)
+  std::string Name;  // stored bytes of the name (already front-compressed if wanted)
   uint64_t Creation = 0x01D0000000000000ull;
   uint64_t LastAccess = 0x01D0000000000000ull;
   uint64_t LastWrite = 0x01D0000000000000ull;
   int32_t FileSize = 0;
   uint8_t RefBack = 0;
   uint16_t PrefixLength = 0;
-  Bytes Data;                  // the compressed data as stored
+  Bytes Data;  // the compressed data as stored
 };
 
 void AppendFileEntry(Bytes& payload, const FileEntrySpec& entry);
 void AppendFolderEntry(Bytes& payload, const std::string& name);
 void AppendLittle(Bytes& out, uint64_t value, int bytes);
+
+// What the expander prints first on the fake (lines end with CR LF there).
+inline constexpr char kBannerLine[] =
+    "*** Varnow Expander 32 Ver. 1.66 ***  by the Varnow team\r\n";
+// An unprotected distributable without comment or run-after around payload.
+Bytes PayloadArchive(const Bytes& payload);
+// Makes file the fake's own file and input its standard input, then runs the
+// expander; the fake is not reset, so items and faults set before stay.
+int RunOnFake(const Bytes& file, const std::string& input = "");
+// n bytes of a fixed pseudo-random pattern, different for each seed.
+Bytes PatternBytes(size_t n, uint32_t seed);
+std::string AsText(const Bytes& bytes);

@@ -149,8 +149,13 @@ bool SysDeleteFile(const char* name) {
   return true;
 }
 
+// The folder part before the last backslash, found at character starts so that
+// a double-byte character's trail byte 0x5C is not taken for one.
 static std::string ParentOf(const std::string& name) {
-  size_t cut = name.find_last_of('\\');
+  size_t cut = std::string::npos;
+  for (const char* p = name.c_str(); *p != 0; p = SysNextChar(p)) {
+    if (*p == '\\') cut = static_cast<size_t>(p - name.c_str());
+  }
   return cut == std::string::npos ? std::string() : name.substr(0, cut);
 }
 
@@ -212,6 +217,7 @@ bool SysOpenDocument(const char* text) {
 
 void SysConsoleWrite(const void* data, int32_t count) {
   gFake.Output.append(static_cast<const char*>(data), static_cast<size_t>(count));
+  gFake.ConsoleWrites.emplace_back(static_cast<const char*>(data), static_cast<size_t>(count));
 }
 
 void SysConsoleWriteText(const void* data, int32_t count) { SysConsoleWrite(data, count); }

@@ -47,6 +47,7 @@ struct FakeSystem {
   std::string Input;                      // standard input
   size_t InputPosition = 0;
   std::string Output;                     // standard output
+  std::vector<std::string> ConsoleWrites; // standard output, one piece per write call
   bool LaunchSucceeds = true;
   std::vector<std::string> Launched;      // texts handed to the default action
   std::vector<FakeWrite> Writes;          // every write to a file other than the own file
