@@ -40,6 +40,16 @@ bool ReadHeaderString(char* text, int32_t capacity) {
   return true;
 }
 
+// A byte of the comment after some of it was shown: when the file ends inside
+// the comment, the line is ended first so the message stands on its own line.
+static uint8_t ReadShownCommentByte() {
+  uint8_t b;
+  int32_t n = SysReadFile(gState.Stream.ArchiveFile, &b, 1);
+  if (n == 1) return b;
+  EndLine();
+  ReadError();
+}
+
 void ShowComment() {
   // Streamed: each character (as the code page steps over it) is one write,
   // so the comment needs no buffer and no bound.
@@ -47,12 +57,12 @@ void ShowComment() {
   pair[0] = static_cast<char>(ReadHeaderByte());
   if (pair[0] == 0) return;
   while (pair[0] != 0) {
-    pair[1] = static_cast<char>(ReadHeaderByte());
+    pair[1] = static_cast<char>(ReadShownCommentByte());
     int32_t step = static_cast<int32_t>(SysNextChar(pair) - pair);
     if (step < 1) step = 1;
     WriteArchiveText(pair, step);
     if (step == 2) {
-      pair[0] = static_cast<char>(ReadHeaderByte());
+      pair[0] = static_cast<char>(ReadShownCommentByte());
     } else {
       pair[0] = pair[1];
     }

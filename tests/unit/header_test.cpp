@@ -154,7 +154,7 @@ TEST_P(TruncatedHeaderTest, IsAReadError) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TruncatedHeaderTest,
     testing::Values(TruncatedCase{"ends before the comment", {}, ""},
-                    TruncatedCase{"ends inside the comment", {'a', 'b'}, "a"},
+                    TruncatedCase{"ends inside the comment", {'a', 'b'}, "a\r\n"},
                     TruncatedCase{"ends before the run-after", {0}, ""},
                     TruncatedCase{"ends inside the run-after", {0, 'r', 'u'}, ""},
                     TruncatedCase{"ends before the protection flag", {0, 0}, ""},
