@@ -50,13 +50,13 @@ FileEntrySpec Abab(const std::string& name) {
 
 Bytes Distributable(const Bytes& payload, const std::string& password = "",
                     const std::string& comment = "", const std::string& runAfter = "") {
-  ArchiveSpec spec;
-  spec.Payload = payload;
-  spec.Protected = !password.empty();
-  spec.Password = password;
-  spec.Comment = comment;
-  spec.RunAfter = runAfter;
-  return BuildDistributable(spec);
+  ArchiveSpec parts;
+  parts.Payload = payload;
+  parts.Protected = !password.empty();
+  parts.Password = password;
+  parts.Comment = comment;
+  parts.RunAfter = runAfter;
+  return BuildDistributable(parts);
 }
 
 Bytes Text(int lines, int seed) {

@@ -150,10 +150,10 @@ Bytes SmallDistributable(const Bytes& core) {
   d.RefBack = 4;  // slot 0, the core image
   d.PrefixLength = 300;
   AppendFileEntry(payload, d);
-  ArchiveSpec spec;
-  spec.Core = core;
-  spec.Payload = payload;
-  return BuildDistributable(spec);
+  ArchiveSpec parts;
+  parts.Core = core;
+  parts.Payload = payload;
+  return BuildDistributable(parts);
 }
 
 void SetOriginalSize(Bytes& file) {
@@ -206,10 +206,10 @@ TEST_F(Hostile, FullDiskStopsWithWriteErrorAndDeletesThePartialFile) {
   b.RefBack = 2;
   b.PrefixLength = 20000;
   AppendFileEntry(payload, b);
-  ArchiveSpec spec;
-  spec.Core = core_;
-  spec.Payload = payload;
-  RunResult r = box_.Run(BuildDistributable(spec), 4096);
+  ArchiveSpec parts;
+  parts.Core = core_;
+  parts.Payload = payload;
+  RunResult r = box_.Run(BuildDistributable(parts), 4096);
   ExpectClean(box_, r, "full disk");
   EXPECT_EQ(r.ExitCode, 2);
   EXPECT_NE(r.Output.find("expanding : A.TXT ... end.\n"), std::string::npos) << r.Output;

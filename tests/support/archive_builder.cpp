@@ -38,23 +38,23 @@ Bytes BuildBlocks(const Bytes& payload, const std::string& password) {
   return out;
 }
 
-Bytes BuildDistributable(const ArchiveSpec& spec) {
-  Bytes out = spec.Core;
+Bytes BuildDistributable(const ArchiveSpec& parts) {
+  Bytes out = parts.Core;
   AppendLittle(out, 0, 4);
-  out.insert(out.end(), spec.Comment.begin(), spec.Comment.end());
+  out.insert(out.end(), parts.Comment.begin(), parts.Comment.end());
   out.push_back(0);
-  out.insert(out.end(), spec.RunAfter.begin(), spec.RunAfter.end());
+  out.insert(out.end(), parts.RunAfter.begin(), parts.RunAfter.end());
   out.push_back(0);
-  if (spec.Protected) {
-    uint16_t crc = Crc16Of(reinterpret_cast<const uint8_t*>(spec.Password.data()),
-                           static_cast<int32_t>(spec.Password.size()));
-    uint16_t word = crc ^ static_cast<uint16_t>(spec.Flag * 257);
-    out.push_back(spec.Flag);
+  if (parts.Protected) {
+    uint16_t crc = Crc16Of(reinterpret_cast<const uint8_t*>(parts.Password.data()),
+                           static_cast<int32_t>(parts.Password.size()));
+    uint16_t word = crc ^ static_cast<uint16_t>(parts.Flag * 257);
+    out.push_back(parts.Flag);
     AppendLittle(out, word, 2);
   } else {
     out.push_back(0);
   }
-  Bytes blocks = BuildBlocks(spec.Payload, spec.Protected ? spec.Password : std::string());
+  Bytes blocks = BuildBlocks(parts.Payload, parts.Protected ? parts.Password : std::string());
   out.insert(out.end(), blocks.begin(), blocks.end());
   uint32_t size = static_cast<uint32_t>(out.size());
   for (int i = 0; i < 4; ++i) out[20480 + i] = static_cast<uint8_t>(size >> (8 * i));
@@ -79,9 +79,9 @@ void AppendFolderEntry(Bytes& payload, const std::string& name) {
 }
 
 Bytes PayloadArchive(const Bytes& payload) {
-  ArchiveSpec spec;
-  spec.Payload = payload;
-  return BuildDistributable(spec);
+  ArchiveSpec parts;
+  parts.Payload = payload;
+  return BuildDistributable(parts);
 }
 
 int RunOnFake(const Bytes& file, const std::string& input) {

@@ -26,7 +26,7 @@ struct ArchiveSpec {
 // not empty) from stream index 0, each followed by its check, high byte first.
 Bytes BuildBlocks(const Bytes& payload, const std::string& password);
 // Core, header and blocks, with OriginalSize set to the file's real size.
-Bytes BuildDistributable(const ArchiveSpec& spec);
+Bytes BuildDistributable(const ArchiveSpec& parts);
 
 struct FileEntrySpec {
   std::string Name;  // stored bytes of the name (already front-compressed if wanted)

@@ -35,9 +35,9 @@ Bytes SmallArchive() {
   c.RefBack = 1;
   c.PrefixLength = 8;
   AppendFileEntry(payload, c);
-  ArchiveSpec spec;
-  spec.Payload = payload;
-  return BuildDistributable(spec);
+  ArchiveSpec parts;
+  parts.Payload = payload;
+  return BuildDistributable(parts);
 }
 
 const std::string kA = "expanding : dir\\A.TXT ... ";

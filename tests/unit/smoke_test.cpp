@@ -6,13 +6,13 @@
 
 TEST(Program, ExpandsOneFileEntry) {
   ResetFake();
-  ArchiveSpec spec;
+  ArchiveSpec parts;
   FileEntrySpec file;
   file.Name = "A.TXT";
   file.FileSize = 8;
   file.Data = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};
-  AppendFileEntry(spec.Payload, file);
-  Fake().OwnFile = BuildDistributable(spec);
+  AppendFileEntry(parts.Payload, file);
+  Fake().OwnFile = BuildDistributable(parts);
   EXPECT_EQ(Fake().OwnFile.size(), 20529u);
   EXPECT_EQ(RunExpander(), 0);
   EXPECT_EQ(Fake().Output,
