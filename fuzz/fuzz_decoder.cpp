@@ -38,7 +38,9 @@ int DecodeOneEntry() {
     __builtin_memcpy(gState.Entries.EntryName, "out", 4);
     gState.OutputFile = SysCreateFile("out");
   }
-  StartWindow(gDictionary.data(), static_cast<int32_t>(gDictionary.size()));
+  // A slot is never a null pointer, even an empty one.
+  static const uint8_t kEmpty[1] = {};
+  StartWindow(gDictionary.empty() ? kEmpty : gDictionary.data(), static_cast<int32_t>(gDictionary.size()));
   ResetDecoder();
   DecodeEntryData(gTarget);
   if (!gSkip) {

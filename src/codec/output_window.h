@@ -25,6 +25,7 @@ inline uint8_t ByteAtDistance(const OutputWindow& w, uint32_t distance) {
   return w.WindowBuffer[w.WindowPosition - distance - w.WindowBase];
 }
 
+// dictionary points into a history slot, never null, even when the length is 0.
 void StartWindow(const uint8_t* dictionary, int32_t dictionaryLength);
 void PutByte(uint8_t byte);
 // Bytes of the entry's stream the window can still reach back to.

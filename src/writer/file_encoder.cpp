@@ -274,7 +274,7 @@ std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
   dictionary = dictionary.last(dictionaryLength);
   std::vector<uint8_t> buffer(dictionary.size() + data.size());
   if (!dictionary.empty()) std::memcpy(buffer.data(), dictionary.data(), dictionary.size());
-  std::memcpy(buffer.data() + dictionary.size(), data.data(), data.size());
+  if (!data.empty()) std::memcpy(buffer.data() + dictionary.size(), data.data(), data.size());
   const int32_t size = static_cast<int32_t>(buffer.size());
   const int32_t start = static_cast<int32_t>(dictionary.size());
 

@@ -153,7 +153,8 @@ WindowSnapshot PutThrough(const Bytes& bytes, bool skipping) {
   gState.History.CaptureOffset = 0;
   gState.Entries.Skipping = skipping;
   if (!skipping) gState.OutputFile = SysCreateFile("W");
-  StartWindow(nullptr, 0);
+  static const uint8_t kNoDictionary[1] = {};
+  StartWindow(kNoDictionary, 0);
   for (uint8_t b : bytes) PutByte(b);
   const OutputWindow& w = gState.Window;
   return {w.WindowPosition, w.WindowBase, Bytes(w.WindowBuffer, w.WindowBuffer + kWindowSize)};

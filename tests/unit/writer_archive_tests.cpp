@@ -396,7 +396,8 @@ TEST(WriterArchive, RefusesAFileOf2GiB) {
 
 TEST(WriterArchive, AFailingSinkIsAnError) {
   Bytes core(20480, 0);
-  std::vector<ArchiveEntry> entries = Entries({{"a", false, {1, 2, 3}}});
+  const std::vector<Input> inputs = {{"a", false, {1, 2, 3}}};
+  std::vector<ArchiveEntry> entries = Entries(inputs);  // they point into inputs
   PackResult r = WriteArchive(core, entries, PackOptions{}, [](const uint8_t*, size_t) { return false; });
   EXPECT_FALSE(r.Ok);
   EXPECT_FALSE(r.Error.empty());

@@ -185,7 +185,7 @@ Status VerifyArchive(const std::string& path, const std::string& output,
   };
   callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
     if (offset + static_cast<size_t>(count) > current->Data.size() ||
-        memcmp(current->Data.data() + offset, data, static_cast<size_t>(count)) != 0)
+        (count > 0 && memcmp(current->Data.data() + offset, data, static_cast<size_t>(count)) != 0))
       return mismatch(current->Name,
                       "decodes to other bytes near offset " + std::to_string(offset));
     offset += static_cast<size_t>(count);
