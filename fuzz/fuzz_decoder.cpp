@@ -40,7 +40,8 @@ int DecodeOneEntry() {
   }
   // A slot is never a null pointer, even an empty one.
   static const uint8_t kEmpty[1] = {};
-  StartWindow(gDictionary.empty() ? kEmpty : gDictionary.data(), static_cast<int32_t>(gDictionary.size()));
+  StartWindow(gDictionary.empty() ? kEmpty : gDictionary.data(),
+              static_cast<int32_t>(gDictionary.size()));
   ResetDecoder();
   DecodeEntryData(gTarget);
   if (!gSkip) {

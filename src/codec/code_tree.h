@@ -25,10 +25,10 @@ inline constexpr int32_t kMaxDistance = 511 * 32 + 32;  // 16384
 inline constexpr int32_t kFavouredDistanceSymbols = 64;
 
 struct CodeNode {
-  int32_t Symbol;   // leaf: its symbol; internal: unused
-  int32_t Weight;   // leaf: the count; internal: sum of the children
-  CodeNode* Child0; // reached by bit 0; none for a leaf
-  CodeNode* Child1; // reached by bit 1
+  int32_t Symbol;    // leaf: its symbol; internal: unused
+  int32_t Weight;    // leaf: the count; internal: sum of the children
+  CodeNode* Child0;  // reached by bit 0; none for a leaf
+  CodeNode* Child1;  // reached by bit 1
 };
 
 struct CodeTree {

@@ -56,7 +56,8 @@ void DecodeEntryData(int32_t target) {
       if (symbol == kLongMatchSymbol) length += static_cast<int32_t>(ReadBits(kLongMatchExtraBits));
       int32_t slot = DecodeSymbol(d.DistanceTree);
       ++d.DistanceTree.SymbolCounts[slot];
-      uint32_t distance = static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(kDistanceExtraBits);
+      uint32_t distance =
+          static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(kDistanceExtraBits);
       // A distance before the first dictionary byte is outside well-formed
       // data; after the first flush the window always reaches 16384 back.
       if (distance > WindowReach(w)) BrokenError();

@@ -8,13 +8,13 @@
 #include "codec/code_tree.h"
 
 struct DecoderState {
-  CodeTree MainTree;        // literals and match lengths
-  CodeTree DistanceTree;    // high part of match distances
-  uint8_t BitBuffer;        // current byte, shifted right per bit taken
-  uint8_t BitCount;         // bits taken of it; 0 means a fresh byte is due
-  int32_t BytesDecoded;     // bytes produced for this entry
-  int32_t SymbolsDecoded;   // main symbols decoded in this entry
-  int32_t MatchesDecoded;   // matches decoded in this entry
+  CodeTree MainTree;       // literals and match lengths
+  CodeTree DistanceTree;   // high part of match distances
+  uint8_t BitBuffer;       // current byte, shifted right per bit taken
+  uint8_t BitCount;        // bits taken of it; 0 means a fresh byte is due
+  int32_t BytesDecoded;    // bytes produced for this entry
+  int32_t SymbolsDecoded;  // main symbols decoded in this entry
+  int32_t MatchesDecoded;  // matches decoded in this entry
 };
 
 uint32_t ReadBit();

@@ -102,10 +102,9 @@ void OpenArchive() {
   ReadExact(gState.CoreImage, kCoreSize);
   uint8_t size[4];
   ReadExact(size, 4);
-  gState.OriginalSize = static_cast<int32_t>(static_cast<uint32_t>(size[0]) |
-                                             static_cast<uint32_t>(size[1]) << 8 |
-                                             static_cast<uint32_t>(size[2]) << 16 |
-                                             static_cast<uint32_t>(size[3]) << 24);
+  gState.OriginalSize = static_cast<int32_t>(
+      static_cast<uint32_t>(size[0]) | static_cast<uint32_t>(size[1]) << 8 |
+      static_cast<uint32_t>(size[2]) << 16 | static_cast<uint32_t>(size[3]) << 24);
   if (s.ArchiveSize != gState.OriginalSize) {
     WriteLine(s.ArchiveSize < gState.OriginalSize ? kSmallerMessage : kLargerMessage);
     WaitForEnter();

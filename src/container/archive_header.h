@@ -5,8 +5,8 @@
 
 #include <stdint.h>
 
-inline constexpr int32_t kCoreSize = 20480;        // bytes of the core program
-inline constexpr int32_t kRunAfterLimit = 32768;   // longest run-after command, with its zero
+inline constexpr int32_t kCoreSize = 20480;       // bytes of the core program
+inline constexpr int32_t kRunAfterLimit = 32768;  // longest run-after command, with its zero
 
 // Banner, own file, size checks, comment, run-after, protection header.
 void OpenArchive();

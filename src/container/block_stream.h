@@ -9,22 +9,22 @@
 
 #include "platform/platform.h"
 
-inline constexpr int32_t kBlockDataSize = 4096;  // data bytes of a full block
-inline constexpr int32_t kBlockSize = 4098;      // a full block with its check bytes
-inline constexpr int32_t kPasswordLimit = 32768; // longest password kept, with its zero
+inline constexpr int32_t kBlockDataSize = 4096;   // data bytes of a full block
+inline constexpr int32_t kBlockSize = 4098;       // a full block with its check bytes
+inline constexpr int32_t kPasswordLimit = 32768;  // longest password kept, with its zero
 
 struct BlockStream {
-  FileHandle ArchiveFile;             // the program's own file, read-only
-  int32_t ArchiveSize;                // its size in bytes, as checked at opening
-  uint8_t BlockBuffer[kBlockSize];    // the current block, unscrambled in place
-  int32_t BlockDataLength;            // data bytes in the current block
-  int32_t ConsumedCount;              // payload bytes handed out so far
-  bool EndOfArchive;                  // the last payload byte has been handed out
-  bool IsProtected;                   // payload scrambled with the password
-  uint16_t CheckValue;                // Crc16 that the password must have
-  int32_t KeyPosition;                // 1-based index of the next password character
-  char Password[kPasswordLimit];      // the accepted password, zero-terminated
-  int32_t PasswordLength;             // its length in bytes
+  FileHandle ArchiveFile;           // the program's own file, read-only
+  int32_t ArchiveSize;              // its size in bytes, as checked at opening
+  uint8_t BlockBuffer[kBlockSize];  // the current block, unscrambled in place
+  int32_t BlockDataLength;          // data bytes in the current block
+  int32_t ConsumedCount;            // payload bytes handed out so far
+  bool EndOfArchive;                // the last payload byte has been handed out
+  bool IsProtected;                 // payload scrambled with the password
+  uint16_t CheckValue;              // Crc16 that the password must have
+  int32_t KeyPosition;              // 1-based index of the next password character
+  char Password[kPasswordLimit];    // the accepted password, zero-terminated
+  int32_t PasswordLength;           // its length in bytes
 };
 
 // The next payload byte; a damaged block or a request past the end stops the run.

@@ -11,8 +11,8 @@ inline constexpr int32_t kEndOfInput = 26;  // Ctrl-Z; every read after the end 
 inline constexpr char kBell = 7;
 
 struct ConsoleState {
-  bool InputEnded;     // standard input has ended
-  bool DropLineFeed;   // a line feed right after the last carriage return belongs to it
+  bool InputEnded;    // standard input has ended
+  bool DropLineFeed;  // a line feed right after the last carriage return belongs to it
 };
 
 void WriteText(const char* text);                        // the program's own text

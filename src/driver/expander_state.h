@@ -15,16 +15,16 @@
 #include "platform/platform.h"
 
 struct ExpanderState {
-  ConsoleState Console;            // driver: input line conventions
-  char RunAfter[kRunAfterLimit];   // container: command launched after expansion
-  uint8_t CoreImage[kCoreSize];    // container: first 20480 bytes of the own file
-  int32_t OriginalSize;            // container: stored size of the distributable
-  BlockStream Stream;              // container: block stream and protection
-  DecoderState Decoder;            // codec: trees, bit reader, counters
-  OutputWindow Window;             // codec: write buffer and match history
-  EntryState Entries;              // entries: names, header, Skipping
-  HistoryState History;            // entries: the reference ring
-  FileHandle OutputFile;           // entries: the file being expanded, or kNoFile
+  ConsoleState Console;           // driver: input line conventions
+  char RunAfter[kRunAfterLimit];  // container: command launched after expansion
+  uint8_t CoreImage[kCoreSize];   // container: first 20480 bytes of the own file
+  int32_t OriginalSize;           // container: stored size of the distributable
+  BlockStream Stream;             // container: block stream and protection
+  DecoderState Decoder;           // codec: trees, bit reader, counters
+  OutputWindow Window;            // codec: write buffer and match history
+  EntryState Entries;             // entries: names, header, Skipping
+  HistoryState History;           // entries: the reference ring
+  FileHandle OutputFile;          // entries: the file being expanded, or kNoFile
 };
 
 extern ExpanderState gState;

@@ -25,6 +25,6 @@ inline constexpr char kPressEnter[] = "Press Enter key.\a";
 inline constexpr char kCouldNotRun[] = "Couldn't run ";
 
 // Exit codes of the process.
-inline constexpr int kExitDone = 0;      // all entries processed
-inline constexpr int kExitRefused = 1;   // bare core, wrong size, wrong password
-inline constexpr int kExitFailed = 2;    // fatal stop, folder that cannot be made
+inline constexpr int kExitDone = 0;     // all entries processed
+inline constexpr int kExitRefused = 1;  // bare core, wrong size, wrong password
+inline constexpr int kExitFailed = 2;   // fatal stop, folder that cannot be made

@@ -19,12 +19,12 @@ struct EntryHeader {
 };
 
 struct EntryState {
-  char EntryName[kNameLimit];     // name of the current entry, zero-terminated
+  char EntryName[kNameLimit];  // name of the current entry, zero-terminated
   int32_t EntryNameLength;
   char PreviousName[kNameLimit];  // name of the entry before
   int32_t PreviousNameLength;
-  EntryHeader Header;             // header of the current file entry
-  bool Skipping;                  // current file is decoded but not written
+  EntryHeader Header;  // header of the current file entry
+  bool Skipping;       // current file is decoded but not written
 };
 
 // Reads the name into EntryName and checks that it stays inside the current

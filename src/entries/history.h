@@ -6,10 +6,10 @@
 
 #include <stdint.h>
 
-inline constexpr int32_t kHistorySlots = 256;        // slots in the ring
-inline constexpr int32_t kSlotCapacity = 24576;      // bytes kept of each file
-inline constexpr int32_t kMaxContinuation = 15360;   // dictionary bytes after the prefix
-inline constexpr int32_t kDictionaryLimit = 16384;   // dictionary bytes in all
+inline constexpr int32_t kHistorySlots = 256;       // slots in the ring
+inline constexpr int32_t kSlotCapacity = 24576;     // bytes kept of each file
+inline constexpr int32_t kMaxContinuation = 15360;  // dictionary bytes after the prefix
+inline constexpr int32_t kDictionaryLimit = 16384;  // dictionary bytes in all
 
 struct DictionaryChoice {
   int32_t ContinuationLength;  // slot bytes after the prefix

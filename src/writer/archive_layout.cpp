@@ -41,8 +41,9 @@ bool AppendName(const std::string& previous, const std::string& name, std::vecto
   return true;
 }
 
-void AppendFileFields(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite,
-                      uint32_t fileSize, int32_t refBack, int32_t prefixLength, std::vector<uint8_t>& out) {
+void AppendFileFields(const FileTime& creation, const FileTime& lastAccess,
+                      const FileTime& lastWrite, uint32_t fileSize, int32_t refBack,
+                      int32_t prefixLength, std::vector<uint8_t>& out) {
   PutTime(creation, out);
   PutTime(lastAccess, out);
   PutTime(lastWrite, out);
@@ -51,8 +52,9 @@ void AppendFileFields(const FileTime& creation, const FileTime& lastAccess, cons
   if (refBack != 0) PutLe(static_cast<uint32_t>(prefixLength), 2, out);
 }
 
-void AppendArchiveHeader(uint32_t originalSize, const std::string& comment, const std::string& runAfter,
-                         const std::string* password, uint8_t flag, std::vector<uint8_t>& out) {
+void AppendArchiveHeader(uint32_t originalSize, const std::string& comment,
+                         const std::string& runAfter, const std::string* password, uint8_t flag,
+                         std::vector<uint8_t>& out) {
   PutLe(originalSize, 4, out);
   out.insert(out.end(), comment.begin(), comment.end());
   out.push_back(0);
@@ -63,17 +65,20 @@ void AppendArchiveHeader(uint32_t originalSize, const std::string& comment, cons
     return;
   }
   // The expander takes (F * 257) XOR W as the value the password's CRC must equal.
-  uint16_t crc = Crc16Of(reinterpret_cast<const uint8_t*>(password->data()), static_cast<int32_t>(password->size()));
+  uint16_t crc = Crc16Of(reinterpret_cast<const uint8_t*>(password->data()),
+                         static_cast<int32_t>(password->size()));
   uint16_t word = static_cast<uint16_t>(crc ^ (uint32_t{flag} * 257u));
   out.push_back(flag);
   PutLe(word, 2, out);
 }
 
-uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAfter, bool isProtected) {
+uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAfter,
+                           bool isProtected) {
   return 4 + comment.size() + 1 + runAfter.size() + 1 + (isProtected ? 3 : 1);
 }
 
-void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password, std::vector<uint8_t>& out) {
+void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password,
+                       std::vector<uint8_t>& out) {
   const size_t keyLength = password == nullptr ? 0 : password->size();
   size_t key = 0;  // password byte for the next payload byte
   for (size_t start = 0; start < payload.size(); start += kBlockDataSize) {

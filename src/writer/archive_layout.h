@@ -25,16 +25,20 @@ size_t SharedNameLength(const std::string& previous, const std::string& name);
 bool AppendName(const std::string& previous, const std::string& name, std::vector<uint8_t>& out);
 // Appends the fields after the name of a file entry: the three times,
 // FileSize, RefBack and, unless RefBack is 0, PrefixLength.
-void AppendFileFields(const FileTime& creation, const FileTime& lastAccess, const FileTime& lastWrite,
-                      uint32_t fileSize, int32_t refBack, int32_t prefixLength, std::vector<uint8_t>& out);
+void AppendFileFields(const FileTime& creation, const FileTime& lastAccess,
+                      const FileTime& lastWrite, uint32_t fileSize, int32_t refBack,
+                      int32_t prefixLength, std::vector<uint8_t>& out);
 // Appends OriginalSize, the comment, the run-after text and the protection
 // header (flag 0, or flag and check word when password is not null).
-void AppendArchiveHeader(uint32_t originalSize, const std::string& comment, const std::string& runAfter,
-                         const std::string* password, uint8_t flag, std::vector<uint8_t>& out);
+void AppendArchiveHeader(uint32_t originalSize, const std::string& comment,
+                         const std::string& runAfter, const std::string* password, uint8_t flag,
+                         std::vector<uint8_t>& out);
 // Size of the header that AppendArchiveHeader writes.
-uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAfter, bool isProtected);
+uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAfter,
+                           bool isProtected);
 // Cuts the payload into blocks of 4096 data bytes (the last 1 to 4096), each
 // followed by the CRC-16/UMTS of its plain data, high byte first; with a
 // password, payload byte j is XOR-ed with password byte j mod L.
-void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password, std::vector<uint8_t>& out);
+void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password,
+                       std::vector<uint8_t>& out);
 uint64_t BlockStreamSize(uint64_t payloadSize);

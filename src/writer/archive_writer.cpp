@@ -61,7 +61,8 @@ std::vector<size_t> OrderEntries(std::span<const ArchiveEntry> entries, bool kee
     auto it = std::lower_bound(names.begin(), names.end(), inside);
     if (it == names.end() || it->compare(0, inside.size(), inside) != 0) kept.push_back(i);
   }
-  std::sort(kept.begin(), kept.end(), [&](size_t a, size_t b) { return entries[a].Name < entries[b].Name; });
+  std::sort(kept.begin(), kept.end(),
+            [&](size_t a, size_t b) { return entries[a].Name < entries[b].Name; });
   std::vector<std::string> ext(entries.size());
   for (size_t i : files) ext[i] = ExtensionOf(entries[i].Name);
   std::stable_sort(files.begin(), files.end(), [&](size_t a, size_t b) {
@@ -94,23 +95,28 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
                     std::to_string(kPasswordLimit - 1) + " bytes)");
     if (password->find_first_of("\r\n") != std::string::npos)
       return Refuse("the password contains a line break, which cannot be typed at the prompt");
-    if (options.ProtectionFlag == 0) return Refuse("the protection flag of a protected archive must not be 0");
+    if (options.ProtectionFlag == 0)
+      return Refuse("the protection flag of a protected archive must not be 0");
   }
-  if (entries.empty()) return Refuse("there is nothing to pack: an archive needs at least one entry");
+  if (entries.empty())
+    return Refuse("there is nothing to pack: an archive needs at least one entry");
 
   uint64_t inputTotal = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const ArchiveEntry& e = entries[i];
     if (e.Name.empty()) return Refuse("an entry has an empty name", i);
-    if (HasZero(e.Name)) return Refuse("the name of entry " + std::to_string(i) + " contains a zero byte", i);
+    if (HasZero(e.Name))
+      return Refuse("the name of entry " + std::to_string(i) + " contains a zero byte", i);
     if (e.IsFolder) {
       if (e.Name == "\\") return Refuse("the folder name \\ names no folder", i);
       continue;
     }
     if (EndsWithFolderMark(e.Name))
-      return Refuse("the file name " + e.Name + " ends with \\. and would be taken for a folder", i);
+      return Refuse("the file name " + e.Name + " ends with \\. and would be taken for a folder",
+                    i);
     if (e.Data.size() >= kSizeLimit)
-      return Refuse("the file " + e.Name + " has 2^31 bytes or more, which the format cannot hold", i);
+      return Refuse("the file " + e.Name + " has 2^31 bytes or more, which the format cannot hold",
+                    i);
     inputTotal += e.Data.size();
   }
 
@@ -126,9 +132,11 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
     std::string stored = e.IsFolder ? FolderName(e.Name) : e.Name;
     if (stored.size() >= static_cast<size_t>(kNameLimit))
       return Refuse("the name " + stored.substr(0, 64) + "... is longer than the expander keeps (" +
-                    std::to_string(kNameLimit - 1) + " bytes)", order[k]);
+                        std::to_string(kNameLimit - 1) + " bytes)",
+                    order[k]);
     if (!AppendName(previous, stored, names[k]))
-      return Refuse("the name " + stored + " starts with * and shares fewer than 2 bytes with the name before it",
+      return Refuse("the name " + stored +
+                        " starts with * and shares fewer than 2 bytes with the name before it",
                     order[k]);
     EntryStats s;
     s.InputIndex = order[k];
@@ -152,8 +160,9 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
   // Biggest files first, so that no thread is left with a big one at the end.
   std::vector<int32_t> work(fileEntries.size());
   for (size_t i = 0; i < work.size(); ++i) work[i] = static_cast<int32_t>(i);
-  std::stable_sort(work.begin(), work.end(),
-                   [&](int32_t a, int32_t b) { return fileData[size_t(a)].size() > fileData[size_t(b)].size(); });
+  std::stable_sort(work.begin(), work.end(), [&](int32_t a, int32_t b) {
+    return fileData[size_t(a)].size() > fileData[size_t(b)].size();
+  });
   std::atomic<size_t> next{0};
   std::mutex progressLock;
   uint64_t inputDone = 0;
@@ -182,7 +191,8 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
       }
     }
   };
-  unsigned threads = options.Threads > 0 ? unsigned(options.Threads) : std::max(1u, std::thread::hardware_concurrency());
+  unsigned threads = options.Threads > 0 ? unsigned(options.Threads)
+                                         : std::max(1u, std::thread::hardware_concurrency());
   threads = std::min<unsigned>(threads, std::max<size_t>(1, work.size()));
   std::vector<std::thread> pool;
   for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
@@ -199,7 +209,8 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
     payload.insert(payload.end(), names[k].begin(), names[k].end());
     if (!e.IsFolder) {
       FilePlan& plan = plans[nextFile++];
-      AppendFileFields(e.Creation, e.LastAccess, e.LastWrite, s.FileSize, plan.RefBack, plan.PrefixLength, payload);
+      AppendFileFields(e.Creation, e.LastAccess, e.LastWrite, s.FileSize, plan.RefBack,
+                       plan.PrefixLength, payload);
       s.RefBack = plan.RefBack;
       s.PrefixLength = plan.PrefixLength;
       s.PackedBytes = static_cast<uint32_t>(plan.Data.size());
@@ -211,7 +222,8 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
     }
   }
 
-  const uint64_t total = uint64_t(kCoreSize) + ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr) +
+  const uint64_t total = uint64_t(kCoreSize) +
+                         ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr) +
                          BlockStreamSize(payload.size());
   if (total >= kSizeLimit)
     return Refuse("the distributable would have " + std::to_string(total) +
@@ -234,8 +246,9 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
   return result;
 }
 
-PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
-                                const PackOptions& options, std::vector<uint8_t>& out) {
+PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage,
+                                std::span<const ArchiveEntry> entries, const PackOptions& options,
+                                std::vector<uint8_t>& out) {
   return WriteArchive(coreImage, entries, options, [&](const uint8_t* data, size_t size) {
     out.insert(out.end(), data, data + size);
     return true;

@@ -30,7 +30,8 @@ struct ArchiveEntry {
 
 // Input bytes coded so far, input bytes in all, archive bytes produced so far.
 // Calls come from the coding threads, one at a time.
-using PackProgress = std::function<void(uint64_t inputDone, uint64_t inputTotal, uint64_t packedSoFar)>;
+using PackProgress =
+    std::function<void(uint64_t inputDone, uint64_t inputTotal, uint64_t packedSoFar)>;
 // Receives the distributable in pieces; false stops the writing as failed.
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
 
@@ -50,7 +51,7 @@ struct PackOptions {
 };
 
 struct EntryStats {
-  size_t InputIndex = 0;   // position in the caller's list
+  size_t InputIndex = 0;  // position in the caller's list
   bool IsFolder = false;
   std::string StoredName;  // full name as the expander sees it (a folder ends in "\.")
   uint32_t FileSize = 0;
@@ -79,5 +80,6 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
                         const PackOptions& options, const ByteSink& sink);
 
 // The same, appending the distributable to out.
-PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
-                                const PackOptions& options, std::vector<uint8_t>& out);
+PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage,
+                                std::span<const ArchiveEntry> entries, const PackOptions& options,
+                                std::vector<uint8_t>& out);

@@ -43,7 +43,7 @@ class BitWriter {
 
  private:
   std::vector<uint8_t>& out_;
-  uint64_t pending_ = 0;     // bits not yet in out_, oldest in bit 0
-  int pendingCount_ = 0;     // 0 to 7 between calls
-  uint64_t bitsWritten_ = 0; // all bits put so far, padding excluded
+  uint64_t pending_ = 0;      // bits not yet in out_, oldest in bit 0
+  int pendingCount_ = 0;      // 0 to 7 between calls
+  uint64_t bitsWritten_ = 0;  // all bits put so far, padding excluded
 };

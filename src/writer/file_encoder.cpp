@@ -23,17 +23,17 @@
 namespace {
 
 struct LevelParams {
-  bool Optimal;     // optimal parse (tree finder) or lazy parse (hash chains)
-  bool Lazy;        // lazy parse: look one position ahead
-  int32_t Depth;    // chain steps or tree depth
-  int32_t Nice;     // a match this long is taken without further search
+  bool Optimal;   // optimal parse (tree finder) or lazy parse (hash chains)
+  bool Lazy;      // lazy parse: look one position ahead
+  int32_t Depth;  // chain steps or tree depth
+  int32_t Nice;   // a match this long is taken without further search
 };
 
 constexpr LevelParams kLevels[kMaxLevel + 1] = {
-    {false, false, 0, 0},                                          // unused
-    {false, false, 4, 16},   {false, true, 8, 32},   {false, true, 24, 64},
-    {false, true, 64, 128},  {true, false, 8, 32},   {true, false, 16, 64},
-    {true, false, 32, 128},  {true, false, 48, 192}, {true, false, 64, 256},
+    {false, false, 0, 0},  // unused
+    {false, false, 4, 16},  {false, true, 8, 32},   {false, true, 24, 64},
+    {false, true, 64, 128}, {true, false, 8, 32},   {true, false, 16, 64},
+    {true, false, 32, 128}, {true, false, 48, 192}, {true, false, 64, 256},
 };
 
 constexpr int64_t kProgressStep = 1 << 18;
@@ -141,17 +141,18 @@ class OptimalParser {
   }
 
  private:
-  static constexpr int32_t kCache = 16384;       // positions whose matches are kept
-  static constexpr int32_t kMaxSegment = 4096;   // longest stretch parsed at once
+  static constexpr int32_t kCache = 16384;      // positions whose matches are kept
+  static constexpr int32_t kMaxSegment = 4096;  // longest stretch parsed at once
   static constexpr int32_t kMinSegment = 512;
-  static constexpr int32_t kTail = 64;           // last bytes of a segment left to the next one
+  static constexpr int32_t kTail = 64;  // last bytes of a segment left to the next one
   static constexpr int32_t kInfinity = 0x3FFFFFFF;
 
   // Matches of p, found once and kept while p may be parsed again.
   int32_t MatchesAt(int32_t p, const Match** matches) {
     while (found_ <= p) {
       int32_t slot = found_ % kCache;
-      cacheCount_[slot] = finder_.FindAndInsert(found_, &cacheMatches_[size_t(slot) * TreeFinder::kMaxMatches]);
+      cacheCount_[slot] =
+          finder_.FindAndInsert(found_, &cacheMatches_[size_t(slot) * TreeFinder::kMaxMatches]);
       ++found_;
     }
     int32_t slot = p % kCache;
@@ -227,7 +228,8 @@ class OptimalParser {
     // The path's last steps were forced to end at the segment's end; unless
     // that is the end of the data or a forced match, they are left to the
     // next segment, which sees further.
-    const int32_t keepUntil = forced.Length > 0 || start + length == size_ ? size_ : start + length - kTail;
+    const int32_t keepUntil =
+        forced.Length > 0 || start + length == size_ ? size_ : start + length - kTail;
     const uint32_t version = coder_.TreeVersion();
     int32_t p = start;
     for (int32_t k = 0; k < steps; ++k) {
@@ -283,7 +285,8 @@ std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
   auto coder = std::make_unique<SymbolCoder>(bits);
   ProgressTicker ticker(progress, start);
   if (params.Optimal) {
-    auto parser = std::make_unique<OptimalParser>(buffer.data(), start, size, params, *coder, ticker);
+    auto parser =
+        std::make_unique<OptimalParser>(buffer.data(), start, size, params, *coder, ticker);
     parser->Run();
   } else {
     LazyParse(buffer.data(), start, size, params, *coder, ticker);

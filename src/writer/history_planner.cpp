@@ -64,22 +64,31 @@ struct Candidate {
 };
 
 struct LevelPlan {
-  int32_t Reach;       // RefBack values scanned by content
-  int32_t Trials;      // candidates measured by coding (0: take the best score)
-  int TrialLevel;      // level of the trial coding
+  int32_t Reach;   // RefBack values scanned by content
+  int32_t Trials;  // candidates measured by coding (0: take the best score)
+  int TrialLevel;  // level of the trial coding
 };
 
 LevelPlan PlanFor(int level) {
   switch (level) {
-    case 1: return {8, 0, 1};
-    case 2: return {16, 0, 2};
-    case 3: return {32, 0, 3};
-    case 4: return {64, 2, 2};
-    case 5: return {96, 3, 2};
-    case 6: return {128, 3, 3};
-    case 7: return {255, 4, 5};
-    case 8: return {255, 5, 5};
-    default: return {255, 6, 6};
+    case 1:
+      return {8, 0, 1};
+    case 2:
+      return {16, 0, 2};
+    case 3:
+      return {32, 0, 3};
+    case 4:
+      return {64, 2, 2};
+    case 5:
+      return {96, 3, 2};
+    case 6:
+      return {128, 3, 3};
+    case 7:
+      return {255, 4, 5};
+    case 8:
+      return {255, 5, 5};
+    default:
+      return {255, 6, 6};
   }
 }
 
@@ -107,7 +116,8 @@ const std::vector<uint32_t>& HistoryView::Signature(int32_t index) const {
   return index < 0 ? coreSignature_ : signatures_[size_t(index)];
 }
 
-FilePlan PlanFile(const HistoryView& history, int32_t index, int level, const EncodeProgress& progress) {
+FilePlan PlanFile(const HistoryView& history, int32_t index, int level,
+                  const EncodeProgress& progress) {
   FilePlan plan;
   const std::span<const uint8_t> data = history.FileData(index);
   if (data.empty()) return plan;
@@ -121,7 +131,8 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, const En
     if (r > lp.Reach && r != coreBack) continue;
     std::span<const uint8_t> slot;
     if (!history.SlotFor(index, r, &slot)) break;
-    int32_t prefix = std::min<int32_t>(SharedBeginning(slot, data), static_cast<int32_t>(data.size()));
+    int32_t prefix =
+        std::min<int32_t>(SharedBeginning(slot, data), static_cast<int32_t>(data.size()));
     int32_t common = CommonCount(own, history.Signature(index - r));
     candidates.push_back({r, prefix, int64_t{common} * 16 + prefix});
   }
@@ -134,7 +145,9 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, const En
     std::swap(candidates[0], candidates[1]);
   const size_t tries = std::min<size_t>(candidates.size(), lp.Trials == 0 ? 1 : size_t(lp.Trials));
 
-  auto storedBack = [](const Candidate& c) { return c.RefBack == 1 && c.PrefixLength == 0 ? 0 : c.RefBack; };
+  auto storedBack = [](const Candidate& c) {
+    return c.RefBack == 1 && c.PrefixLength == 0 ? 0 : c.RefBack;
+  };
   auto dictionaryOf = [&](const Candidate& c) {
     std::span<const uint8_t> slot;
     history.SlotFor(index, c.RefBack, &slot);
@@ -152,8 +165,8 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, const En
       std::span<const uint8_t> rest = data.subspan(size_t(c.PrefixLength));
       bool whole = rest.size() <= size_t(kTrialLength);
       int trialLevel = whole && level >= 7 ? level : lp.TrialLevel;
-      std::vector<uint8_t> coded =
-          EncodeFileData(dictionaryOf(c), rest.first(std::min(rest.size(), size_t(kTrialLength))), trialLevel);
+      std::vector<uint8_t> coded = EncodeFileData(
+          dictionaryOf(c), rest.first(std::min(rest.size(), size_t(kTrialLength))), trialLevel);
       int64_t cost = int64_t(coded.size()) + ReferenceBytes(storedBack(c));
       if (cost < bestCost) {
         bestCost = cost;
@@ -169,7 +182,8 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, const En
   if (bestIsFinal) {
     plan.Data = std::move(bestData);
   } else {
-    plan.Data = EncodeFileData(dictionaryOf(choice), data.subspan(size_t(choice.PrefixLength)), level, progress);
+    plan.Data = EncodeFileData(dictionaryOf(choice), data.subspan(size_t(choice.PrefixLength)),
+                               level, progress);
   }
   return plan;
 }

@@ -39,9 +39,9 @@ class HistoryView {
 };
 
 struct FilePlan {
-  int32_t RefBack = 0;       // as stored: 0 (previous slot, no prefix) or 1 to 255
-  int32_t PrefixLength = 0;  // verbatim prefix taken from the reference slot
-  std::vector<uint8_t> Data; // compressed data of the rest
+  int32_t RefBack = 0;        // as stored: 0 (previous slot, no prefix) or 1 to 255
+  int32_t PrefixLength = 0;   // verbatim prefix taken from the reference slot
+  std::vector<uint8_t> Data;  // compressed data of the rest
 };
 
 // The reference, the prefix and the compressed data of file `index`: the

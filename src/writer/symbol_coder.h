@@ -50,7 +50,8 @@ class SymbolCoder {
   const CodeTable& DistanceCodes() const { return distanceCodes_; }
   int32_t LiteralPrice(uint8_t byte) const { return mainCodes_.Length[byte]; }
   int32_t LengthPrice(int32_t length) const {
-    return mainCodes_.Length[LengthSymbol(length)] + (length >= kLongMatchBase ? kLongMatchExtraBits : 0);
+    return mainCodes_.Length[LengthSymbol(length)] +
+           (length >= kLongMatchBase ? kLongMatchExtraBits : 0);
   }
   int32_t DistancePrice(int32_t distance) const {
     return distanceCodes_.Length[DistanceSymbol(distance)] + kDistanceExtraBits;
@@ -68,7 +69,7 @@ class SymbolCoder {
   CodeTree distanceTree_;
   CodeTable mainCodes_;
   CodeTable distanceCodes_;
-  int32_t symbolsDone_ = 0;   // main symbols written in this entry
-  int32_t matchesDone_ = 0;   // matches written in this entry
+  int32_t symbolsDone_ = 0;  // main symbols written in this entry
+  int32_t matchesDone_ = 0;  // matches written in this entry
   uint32_t treeVersion_ = 0;
 };

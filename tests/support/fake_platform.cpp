@@ -163,7 +163,8 @@ FileHandle SysCreateFile(const char* name) {
   if (Faulted(kOpCreate)) return kNoFile;
   std::string path = name;
   std::string parent = ParentOf(path);
-  if (path.empty() || (!parent.empty() && !(gFake.Items.count(parent) && gFake.Items[parent].IsFolder))) {
+  if (path.empty() ||
+      (!parent.empty() && !(gFake.Items.count(parent) && gFake.Items[parent].IsFolder))) {
     return kNoFile;
   }
   auto it = gFake.Items.find(path);
@@ -205,7 +206,8 @@ bool SysSetFileTimes(FileHandle file, const FileTime* creation, const FileTime* 
 const char* SysNextChar(const char* text) {
   if (*text == 0) return text;
   auto lead = static_cast<uint8_t>(*text);
-  bool isLead = gFake.DoubleByte && ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC));
+  bool isLead =
+      gFake.DoubleByte && ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC));
   if (isLead && text[1] != 0) return text + 2;
   return text + 1;
 }

@@ -46,18 +46,18 @@ struct FakeSystem {
   std::vector<uint8_t> OwnFile;           // the running program's file
   std::string Input;                      // standard input
   size_t InputPosition = 0;
-  std::string Output;                     // standard output
-  std::vector<std::string> ConsoleWrites; // standard output, one piece per write call
+  std::string Output;                      // standard output
+  std::vector<std::string> ConsoleWrites;  // standard output, one piece per write call
   bool LaunchSucceeds = true;
-  std::vector<std::string> Launched;      // texts handed to the default action
-  std::vector<FakeWrite> Writes;          // every write to a file other than the own file
+  std::vector<std::string> Launched;  // texts handed to the default action
+  std::vector<FakeWrite> Writes;      // every write to a file other than the own file
   std::vector<std::string> Deleted;
-  std::array<int, kOpCount> Calls{};      // calls so far per operation
-  std::array<int, kOpCount> FaultAt{};    // fail the n-th call (from 1); 0: never
+  std::array<int, kOpCount> Calls{};    // calls so far per operation
+  std::array<int, kOpCount> FaultAt{};  // fail the n-th call (from 1); 0: never
   std::array<FaultKind, kOpCount> Fault{};
-  int64_t DiskLimit = 64 << 20;           // bytes all written files may hold together
-  bool DoubleByte = false;                // lead bytes 0x81-0x9F and 0xE0-0xFC take a trail byte
-  int OpenFiles = 0;                      // handles not yet closed
+  int64_t DiskLimit = 64 << 20;  // bytes all written files may hold together
+  bool DoubleByte = false;       // lead bytes 0x81-0x9F and 0xE0-0xFC take a trail byte
+  int OpenFiles = 0;             // handles not yet closed
 };
 
 FakeSystem& Fake();

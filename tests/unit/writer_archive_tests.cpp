@@ -22,7 +22,8 @@ Bytes Random(size_t n, uint32_t seed) {
 }
 
 Bytes Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"alpha ", "beta ", "gamma\n", "delta ", "#include <", ">\n", "static ", "int "};
+  static const char* words[] = {"alpha ",     "beta ", "gamma\n", "delta ",
+                                "#include <", ">\n",   "static ", "int "};
   std::mt19937 rng(seed);
   Bytes v;
   while (v.size() < n) {
@@ -110,7 +111,8 @@ TEST(WriterArchive, OneSmallFileIsTheKnownDistributable) {
   for (uint8_t b : {0x41, 0x2E, 0x54, 0x58, 0x54, 0x00}) expected.push_back(b);
   for (int t = 0; t < 3; ++t)
     for (uint8_t b : {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xD0, 0x01}) expected.push_back(b);
-  for (uint8_t b : {0x08, 0x00, 0x00, 0x00, 0x00, 0xAE, 0x5D, 0xAC, 0xB3, 0x0A, 0x5A, 0xF4}) expected.push_back(b);
+  for (uint8_t b : {0x08, 0x00, 0x00, 0x00, 0x00, 0xAE, 0x5D, 0xAC, 0xB3, 0x0A, 0x5A, 0xF4})
+    expected.push_back(b);
   EXPECT_EQ(file, expected);
   ASSERT_EQ(r.Entries.size(), 1u);
   EXPECT_EQ(r.Entries[0].RefBack, 0);
@@ -159,7 +161,8 @@ TEST(WriterLayout, HeaderAndCheckWord) {
   const std::string password = "abc";
   AppendArchiveHeader(0x01020304, "hi", "run.exe", &password, 0x11, out);
   // CRC-16/UMTS of "abc" is 0xCADB; the word is that XOR 0x1111.
-  Bytes expected = {0x04, 0x03, 0x02, 0x01, 'h', 'i', 0, 'r', 'u', 'n', '.', 'e', 'x', 'e', 0, 0x11, 0xCA, 0xDB};
+  Bytes expected = {0x04, 0x03, 0x02, 0x01, 'h', 'i', 0,    'r',  'u',
+                    'n',  '.',  'e',  'x',  'e', 0,   0x11, 0xCA, 0xDB};
   expected[16] = 0xDB ^ 0x11;
   expected[17] = 0xCA ^ 0x11;
   EXPECT_EQ(out, expected);
@@ -173,7 +176,8 @@ TEST(WriterLayout, BlockStreamCutsChecksAndScrambles) {
   struct Row {
     size_t Payload;
     std::vector<size_t> Blocks;  // data bytes per block
-  } rows[] = {{1, {1}}, {4095, {4095}}, {4096, {4096}}, {4097, {4096, 1}}, {12289, {4096, 4096, 4096, 1}}};
+  } rows[] = {
+      {1, {1}}, {4095, {4095}}, {4096, {4096}}, {4097, {4096, 1}}, {12289, {4096, 4096, 4096, 1}}};
   const std::string password = "xyz";
   for (const Row& row : rows) {
     Bytes payload = Random(row.Payload, uint32_t(row.Payload));
@@ -201,7 +205,8 @@ TEST(WriterLayout, BlockStreamCutsChecksAndScrambles) {
 }
 
 TEST(WriterArchive, PasswordAcrossBlocksComment) {
-  std::vector<Input> inputs = {{"one.bin", false, Random(9000, 5)}, {"two.txt", false, Text(30000, 6)}};
+  std::vector<Input> inputs = {{"one.bin", false, Random(9000, 5)},
+                               {"two.txt", false, Text(30000, 6)}};
   PackOptions options;
   options.Password = "secret!";
   options.Comment = "Hello\r\nthere";
@@ -221,7 +226,8 @@ TEST(WriterArchive, MoreThan256FilesUseTheRingCorrectly) {
   Bytes core = Core();
   for (int i = 0; i < 600; ++i) {
     Bytes data = Text(200 + size_t(i % 37) * 50, uint32_t(i % 23));
-    if (i % 50 == 7) data.insert(data.begin(), core.begin(), core.begin() + 3000);  // starts like the core
+    if (i % 50 == 7)
+      data.insert(data.begin(), core.begin(), core.begin() + 3000);  // starts like the core
     inputs.push_back({"dir\\f" + std::to_string(1000 + i) + ".txt", false, data});
   }
   PackOptions options;
@@ -249,9 +255,10 @@ TEST(WriterArchive, PrefixesFromTheCoreImage) {
   Bytes whole(core.begin(), core.end());
   Bytes head(core.begin(), core.begin() + 12000);
   head.insert(head.end(), {'t', 'a', 'i', 'l'});
-  std::vector<Input> inputs = {
-      {"a.txt", false, Text(3000, 1)}, {"b.txt", false, Text(3000, 2)}, {"core.bin", false, whole},
-      {"head.bin", false, head}};
+  std::vector<Input> inputs = {{"a.txt", false, Text(3000, 1)},
+                               {"b.txt", false, Text(3000, 2)},
+                               {"core.bin", false, whole},
+                               {"head.bin", false, head}};
   PackOptions options;
   options.KeepOrder = true;
   Packed p = Pack(core, inputs, options);
@@ -266,8 +273,10 @@ TEST(WriterArchive, PrefixesFromTheCoreImage) {
 TEST(WriterArchive, SlotsHoldAtMost24576Bytes) {
   Bytes big = Random(24577, 3);
   Bytes exact = Random(24576, 4);
-  std::vector<Input> inputs = {{"exact1", false, exact}, {"exact2", false, exact},
-                               {"big1", false, big},     {"big2", false, big}};
+  std::vector<Input> inputs = {{"exact1", false, exact},
+                               {"exact2", false, exact},
+                               {"big1", false, big},
+                               {"big2", false, big}};
   PackOptions options;
   options.KeepOrder = true;
   Packed p = Pack(Core(), inputs, options);
@@ -283,21 +292,26 @@ TEST(WriterArchive, SlotsHoldAtMost24576Bytes) {
 }
 
 TEST(WriterArchive, DefaultOrderGroupsByExtensionAndDropsFullFolders) {
-  std::vector<Input> inputs = {{"src\\b.c", false, Text(100, 1)}, {"doc\\a.txt", false, Text(100, 2)},
-                               {"src\\a.c", false, Text(100, 3)}, {"src", true, {}},
-                               {"empty", true, {}},                {"doc\\z.C", false, Text(100, 4)},
+  std::vector<Input> inputs = {{"src\\b.c", false, Text(100, 1)},
+                               {"doc\\a.txt", false, Text(100, 2)},
+                               {"src\\a.c", false, Text(100, 3)},
+                               {"src", true, {}},
+                               {"empty", true, {}},
+                               {"doc\\z.C", false, Text(100, 4)},
                                {"x", false, {}}};
   Packed p = Pack(Core(), inputs, PackOptions{});
   ExpectAllBack(p, inputs);
   std::vector<std::string> names;
   for (const auto& s : p.Result.Entries) names.push_back(s.StoredName);
-  EXPECT_EQ(names, (std::vector<std::string>{"empty\\.", "x", "doc\\z.C", "src\\a.c", "src\\b.c", "doc\\a.txt"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"empty\\.", "x", "doc\\z.C", "src\\a.c", "src\\b.c",
+                                             "doc\\a.txt"}));
   EXPECT_EQ(p.Result.Entries[1].FileSize, 0u);
   EXPECT_EQ(p.Result.Entries[1].RefBack, 0) << "an empty file needs no reference";
 }
 
 TEST(WriterArchive, KeptOrderKeepsEveryFolder) {
-  std::vector<Input> inputs = {{"a", true, {}}, {"a\\f.txt", false, Text(50, 1)}, {"a\\b\\", true, {}}};
+  std::vector<Input> inputs = {
+      {"a", true, {}}, {"a\\f.txt", false, Text(50, 1)}, {"a\\b\\", true, {}}};
   PackOptions options;
   options.KeepOrder = true;
   Packed p = Pack(Core(), inputs, options);
@@ -309,8 +323,9 @@ TEST(WriterArchive, KeptOrderKeepsEveryFolder) {
 
 TEST(WriterArchive, EveryLevelAndThreadCountGivesTheSameFiles) {
   std::vector<Input> inputs;
-  for (int i = 0; i < 40; ++i) inputs.push_back({"f" + std::to_string(i) + (i % 3 ? ".h" : ".cpp"), false,
-                                                 Text(500 + size_t(i) * 700, uint32_t(i % 5))});
+  for (int i = 0; i < 40; ++i)
+    inputs.push_back({"f" + std::to_string(i) + (i % 3 ? ".h" : ".cpp"), false,
+                      Text(500 + size_t(i) * 700, uint32_t(i % 5))});
   for (int level = 1; level <= 9; ++level) {
     for (int threads : {1, 2}) {
       SCOPED_TRACE("level " + std::to_string(level) + ", threads " + std::to_string(threads));
@@ -358,22 +373,37 @@ TEST(WriterArchive, RefusesWhatTheFormatCannotHold) {
       {{}, 20480, {}, "at least one entry"},
       {{{"a", false, small}}, 20480, opts([](PackOptions& o) { o.Level = 0; }), "level"},
       {{{"a", false, small}}, 20480, opts([](PackOptions& o) { o.Level = 10; }), "level"},
-      {{{"a", false, small}}, 20480, opts([](PackOptions& o) { o.Password = ""; }), "password is empty"},
-      {{{"a", false, small}}, 20480, opts([](PackOptions& o) { o.Password = "ab\n"; }), "line break"},
-      {{{"a", false, small}}, 20480, opts([](PackOptions& o) { o.Comment = std::string("x\0y", 3); }), "comment"},
-      {{{"a", false, small}}, 20480, opts([](PackOptions& o) { o.RunAfter = std::string("\0", 1); }), "run-after"},
+      {{{"a", false, small}},
+       20480,
+       opts([](PackOptions& o) { o.Password = ""; }),
+       "password is empty"},
+      {{{"a", false, small}},
+       20480,
+       opts([](PackOptions& o) { o.Password = "ab\n"; }),
+       "line break"},
+      {{{"a", false, small}},
+       20480,
+       opts([](PackOptions& o) { o.Comment = std::string("x\0y", 3); }),
+       "comment"},
+      {{{"a", false, small}},
+       20480,
+       opts([](PackOptions& o) { o.RunAfter = std::string("\0", 1); }),
+       "run-after"},
       {{{"", false, small}}, 20480, {}, "empty name"},
       {{{std::string("a\0b", 3), false, small}}, 20480, {}, "zero byte"},
       {{{"dir\\.", false, small}}, 20480, {}, "folder"},
       {{{"*star", false, small}}, 20480, {}, "starts with *"},
-      {{{"b", false, small}, {"*star", false, small}}, 20480, opts([](PackOptions& o) { o.KeepOrder = true; }),
+      {{{"b", false, small}, {"*star", false, small}},
+       20480,
+       opts([](PackOptions& o) { o.KeepOrder = true; }),
        "starts with *"},
   };
   for (const Row& row : rows) {
     Bytes core(row.CoreSize, 0);
     std::vector<ArchiveEntry> entries = Entries(row.Inputs);
     bool written = false;
-    PackResult r = WriteArchive(core, entries, row.Options, [&](const uint8_t*, size_t) { return written = true; });
+    PackResult r = WriteArchive(core, entries, row.Options,
+                                [&](const uint8_t*, size_t) { return written = true; });
     EXPECT_FALSE(r.Ok) << row.Contains;
     EXPECT_NE(r.Error.find(row.Contains), std::string::npos) << r.Error;
     EXPECT_FALSE(written) << "nothing is written before a refusal: " << row.Contains;
@@ -398,7 +428,8 @@ TEST(WriterArchive, AFailingSinkIsAnError) {
   Bytes core(20480, 0);
   const std::vector<Input> inputs = {{"a", false, {1, 2, 3}}};
   std::vector<ArchiveEntry> entries = Entries(inputs);  // they point into inputs
-  PackResult r = WriteArchive(core, entries, PackOptions{}, [](const uint8_t*, size_t) { return false; });
+  PackResult r =
+      WriteArchive(core, entries, PackOptions{}, [](const uint8_t*, size_t) { return false; });
   EXPECT_FALSE(r.Ok);
   EXPECT_FALSE(r.Error.empty());
 }

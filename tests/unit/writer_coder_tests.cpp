@@ -12,8 +12,8 @@
 namespace {
 
 struct Sym {
-  int32_t Length;    // 1: literal
-  int32_t Value;     // literal byte, or match distance
+  int32_t Length;  // 1: literal
+  int32_t Value;   // literal byte, or match distance
 };
 
 std::vector<uint8_t> EncodeSymbols(const std::vector<Sym>& symbols) {
@@ -60,7 +60,9 @@ TEST(WriterBitWriter, PacksLeastSignificantBitFirst) {
       {{{0xABC, 12}}, {0xBC, 0x0A}, "a 12-bit value goes out low bits first"},
       {{{0xFF, 8}}, {0xFF}, "a whole byte adds no padding byte"},
       {{{0x1F, 5}, {0x7, 3}, {0x1, 2}}, {0xFF, 0x01}, "values run across byte boundaries"},
-      {{{0x123456789ABCDEFull, 60}}, {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01}, "codes over 32 bits"},
+      {{{0x123456789ABCDEFull, 60}},
+       {0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01},
+       "codes over 32 bits"},
   };
   for (const Row& row : rows) {
     std::vector<uint8_t> out;
@@ -110,14 +112,10 @@ TEST(WriterSymbolCoder, SymbolMapAtItsEdges) {
     int32_t Distance;
     const char* What;
   } rows[] = {
-      {2, 1, "shortest match, symbol 256"},
-      {256, 1, "longest short match, symbol 510"},
-      {257, 1, "symbol 511 with extra 0"},
-      {258, 1, "symbol 511 with extra 1"},
-      {4352, 1, "symbol 511 with extra 4095"},
-      {3, 32, "distance 32, symbol 0, extra 31"},
-      {3, 33, "distance 33, symbol 1, extra 0"},
-      {3, 16384, "distance 16384, symbol 511, extra 31"},
+      {2, 1, "shortest match, symbol 256"},      {256, 1, "longest short match, symbol 510"},
+      {257, 1, "symbol 511 with extra 0"},       {258, 1, "symbol 511 with extra 1"},
+      {4352, 1, "symbol 511 with extra 4095"},   {3, 32, "distance 32, symbol 0, extra 31"},
+      {3, 33, "distance 33, symbol 1, extra 0"}, {3, 16384, "distance 16384, symbol 511, extra 31"},
   };
   std::vector<uint8_t> dictionary(16384, 'x');
   for (const Row& row : rows) {

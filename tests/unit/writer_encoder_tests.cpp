@@ -24,13 +24,15 @@ std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
 }
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t n) {
-  return std::vector<uint8_t>(v.begin() + std::ptrdiff_t(from), v.begin() + std::ptrdiff_t(from + n));
+  return std::vector<uint8_t>(v.begin() + std::ptrdiff_t(from),
+                              v.begin() + std::ptrdiff_t(from + n));
 }
 
 // Text with words repeating at all distances, so that matches abound.
 std::vector<uint8_t> Wordy(size_t n, uint32_t seed) {
-  static const char* words[] = {"int ", "return ", "struct ", "{\n", "}\n", "const ", "value", "_t ", "(", ")",
-                                "; ", "template<", ">", "namespace ", "std::", "vector", "size", " = ", "\n\n"};
+  static const char* words[] = {
+      "int ", "return ",   "struct ", "{\n",        "}\n",   "const ", "value", "_t ", "(",   ")",
+      "; ",   "template<", ">",       "namespace ", "std::", "vector", "size",  " = ", "\n\n"};
   std::mt19937 rng(seed);
   std::vector<uint8_t> v;
   while (v.size() < n) {
@@ -42,8 +44,8 @@ std::vector<uint8_t> Wordy(size_t n, uint32_t seed) {
   return v;
 }
 
-reference::DecodeOutcome RoundTrip(const std::vector<uint8_t>& dictionary, const std::vector<uint8_t>& data,
-                                   int level) {
+reference::DecodeOutcome RoundTrip(const std::vector<uint8_t>& dictionary,
+                                   const std::vector<uint8_t>& data, int level) {
   std::vector<uint8_t> coded = EncodeFileData(dictionary, data, level);
   reference::DecodeOutcome d = reference::DecodeData(coded, 0, dictionary, int64_t(data.size()));
   EXPECT_TRUE(d.Ok) << d.Error;
@@ -54,7 +56,8 @@ reference::DecodeOutcome RoundTrip(const std::vector<uint8_t>& dictionary, const
 
 bool HasMatch(const reference::DecodeOutcome& d, int32_t length, int32_t distance) {
   for (const auto& s : d.Symbols)
-    if ((length == 0 || s.Length == length) && (distance == 0 || s.Distance == distance)) return true;
+    if ((length == 0 || s.Length == length) && (distance == 0 || s.Distance == distance))
+      return true;
   return false;
 }
 
@@ -74,19 +77,44 @@ std::vector<Case> Cases() {
   cases.push_back({"one byte", {}, {'Q'}, 0, 0});
   cases.push_back({"ABABABAB", {}, {'A', 'B', 'A', 'B', 'A', 'B', 'A', 'B'}, 6, 2});
   cases.push_back({"incompressible", {}, Slice(r, 0, 5000), 0, 0});
-  cases.push_back({"a match of 256 bytes", {}, Cat({Slice(r, 0, 2000), Slice(r, 0, 256), Slice(s, 0, 500)}), 256, 2000});
-  cases.push_back({"a match of 257 bytes", {}, Cat({Slice(r, 0, 2000), Slice(r, 0, 257), Slice(s, 0, 500)}), 257, 2000});
-  cases.push_back({"a match of 300 bytes", {}, Cat({Slice(r, 0, 3000), Slice(r, 0, 300), Slice(s, 0, 500)}), 300, 3000});
+  cases.push_back({"a match of 256 bytes",
+                   {},
+                   Cat({Slice(r, 0, 2000), Slice(r, 0, 256), Slice(s, 0, 500)}),
+                   256,
+                   2000});
+  cases.push_back({"a match of 257 bytes",
+                   {},
+                   Cat({Slice(r, 0, 2000), Slice(r, 0, 257), Slice(s, 0, 500)}),
+                   257,
+                   2000});
+  cases.push_back({"a match of 300 bytes",
+                   {},
+                   Cat({Slice(r, 0, 3000), Slice(r, 0, 300), Slice(s, 0, 500)}),
+                   300,
+                   3000});
   cases.push_back({"runs capped at 4352", {}, std::vector<uint8_t>(20000, 0), 4352, 1});
-  cases.push_back({"a match of exactly 4352", {}, Cat({Slice(r, 0, 6000), Slice(r, 0, 4352), Slice(s, 0, 100)}), 4352, 6000});
-  cases.push_back({"distance 16384", {}, Cat({Slice(r, 0, 16384), Slice(r, 0, 100), Slice(s, 0, 100)}), 100, 16384});
-  cases.push_back({"distance 16385 is out of reach", {}, Cat({Slice(r, 0, 16385), Slice(r, 0, 40)}), 0, 0});
-  cases.push_back({"match into the dictionary's first byte", Slice(r, 0, 16384), Cat({Slice(r, 0, 64), Slice(s, 0, 64)}), 64, 16384});
-  cases.push_back({"match into a short dictionary", Slice(r, 0, 100), Cat({Slice(s, 0, 50), Slice(r, 10, 80)}), 80, 140});
-  cases.push_back({"dictionary repeated at distance 1", {'z'}, std::vector<uint8_t>(50, 'z'), 50, 1});
+  cases.push_back({"a match of exactly 4352",
+                   {},
+                   Cat({Slice(r, 0, 6000), Slice(r, 0, 4352), Slice(s, 0, 100)}),
+                   4352,
+                   6000});
+  cases.push_back({"distance 16384",
+                   {},
+                   Cat({Slice(r, 0, 16384), Slice(r, 0, 100), Slice(s, 0, 100)}),
+                   100,
+                   16384});
+  cases.push_back(
+      {"distance 16385 is out of reach", {}, Cat({Slice(r, 0, 16385), Slice(r, 0, 40)}), 0, 0});
+  cases.push_back({"match into the dictionary's first byte", Slice(r, 0, 16384),
+                   Cat({Slice(r, 0, 64), Slice(s, 0, 64)}), 64, 16384});
+  cases.push_back({"match into a short dictionary", Slice(r, 0, 100),
+                   Cat({Slice(s, 0, 50), Slice(r, 10, 80)}), 80, 140});
+  cases.push_back(
+      {"dictionary repeated at distance 1", {'z'}, std::vector<uint8_t>(50, 'z'), 50, 1});
   cases.push_back({"text crossing all rebuilds", {}, Wordy(300000, 3), 0, 0});
   cases.push_back({"text with a dictionary", Wordy(16384, 4), Wordy(60000, 5), 0, 0});
-  cases.push_back({"match ending at the last byte", {}, Cat({Slice(r, 0, 1000), Slice(r, 0, 33)}), 33, 1000});
+  cases.push_back(
+      {"match ending at the last byte", {}, Cat({Slice(r, 0, 1000), Slice(r, 0, 33)}), 33, 1000});
   return cases;
 }
 

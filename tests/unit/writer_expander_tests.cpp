@@ -19,7 +19,8 @@ std::vector<uint8_t> Random(size_t n, uint32_t seed) {
 }
 
 std::vector<uint8_t> Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"void ", "Expand", "(const char* ", "name);\n", "#define ", "KEY_", "  return 0;\n"};
+  static const char* words[] = {"void ",    "Expand", "(const char* ", "name);\n",
+                                "#define ", "KEY_",   "  return 0;\n"};
   std::mt19937 rng(seed);
   std::vector<uint8_t> v;
   while (v.size() < n) {
@@ -59,13 +60,14 @@ std::vector<Source> TrickySet(const std::vector<uint8_t>& core) {
   s.push_back({"zeros.bin", false, std::vector<uint8_t>(70000, 0)});
   s.push_back({"text\\big.txt", false, Text(200000, 6)});
   for (int i = 0; i < 280; ++i)
-    s.push_back({"many\\f" + std::to_string(i) + (i % 2 ? ".c" : ".h"), false, Text(100 + size_t(i) * 13, uint32_t(i % 9))});
+    s.push_back({"many\\f" + std::to_string(i) + (i % 2 ? ".c" : ".h"), false,
+                 Text(100 + size_t(i) * 13, uint32_t(i % 9))});
   s.push_back({"nothing.txt", false, {}});
   return s;
 }
 
-void ExpandAndCompare(const std::vector<Source>& sources, const std::vector<uint8_t>& core, int level,
-                      const std::string* password, bool keepOrder) {
+void ExpandAndCompare(const std::vector<Source>& sources, const std::vector<uint8_t>& core,
+                      int level, const std::string* password, bool keepOrder) {
   std::vector<ArchiveEntry> entries;
   for (size_t i = 0; i < sources.size(); ++i) {
     ArchiveEntry e;
@@ -108,7 +110,8 @@ TEST(WriterExpander, CoreExpandsWhatTheWriterPacks) {
     int Level;
     const std::string* Password;
     bool KeepOrder;
-  } rows[] = {{1, nullptr, false}, {6, &password, false}, {9, nullptr, true}, {9, &password, false}};
+  } rows[] = {
+      {1, nullptr, false}, {6, &password, false}, {9, nullptr, true}, {9, &password, false}};
   for (const Row& row : rows) {
     SCOPED_TRACE("level " + std::to_string(row.Level) + (row.Password ? ", protected" : "") +
                  (row.KeepOrder ? ", kept order" : ""));

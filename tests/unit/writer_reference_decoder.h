@@ -17,7 +17,7 @@
 
 namespace reference {
 
-struct Symbol {  // one decoded main symbol, for tests that check the parse
+struct Symbol {      // one decoded main symbol, for tests that check the parse
   int32_t Length;    // 1 for a literal
   int32_t Distance;  // 0 for a literal
 };
@@ -169,8 +169,11 @@ inline Archive ReadArchive(const std::vector<uint8_t>& file, const std::string& 
     a.IsProtected = true;
     a.CheckValue = uint16_t((flag * 257u) ^ Le(file, at, 2));
     at += 2;
-    uint16_t crc = Crc16Update(Crc16Update(Crc16Feed(0, reinterpret_cast<const uint8_t*>(password.data()),
-                                                     int32_t(password.size())), 0), 0);
+    uint16_t crc =
+        Crc16Update(Crc16Update(Crc16Feed(0, reinterpret_cast<const uint8_t*>(password.data()),
+                                          int32_t(password.size())),
+                                0),
+                    0);
     if (crc != a.CheckValue) return fail("wrong password");
   }
   // Blocks: 4096 data bytes and two check bytes, the last one shorter.
@@ -242,7 +245,8 @@ inline Archive ReadArchive(const std::vector<uint8_t>& file, const std::string& 
     if (!out.Ok) return fail(e.Name + ": " + out.Error);
     p = out.End;
     e.Data.insert(e.Data.end(), out.Bytes.begin(), out.Bytes.end());
-    ring[size_t(current)].assign(e.Data.begin(), e.Data.begin() + std::min<size_t>(e.Data.size(), 24576));
+    ring[size_t(current)].assign(e.Data.begin(),
+                                 e.Data.begin() + std::min<size_t>(e.Data.size(), 24576));
     filled[size_t(current)] = true;
     current = (current + 1) % 256;
     a.Entries.push_back(std::move(e));

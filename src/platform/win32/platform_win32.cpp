@@ -3,6 +3,7 @@
 // (memcpy, memmove, memset, strlen) are supplied here.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
 #include "platform/platform.h"
