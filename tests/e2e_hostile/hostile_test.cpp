@@ -51,19 +51,23 @@ class Sandbox {
   ~Sandbox() { fs::remove_all(root_); }
   const fs::path& Root() const { return root_; }
 
-  // Runs file in a fresh folder run/; limit caps the size of files it writes.
-  RunResult Run(const Bytes& file, rlim_t fileSizeLimit = RLIM_INFINITY) {
-    fs::remove_all(root_ / "run");
-    fs::create_directory(root_ / "run");
+  // Runs file in run/ (made fresh unless keepRun); limit caps the size of
+  // the files it writes; answers is what the console reads.
+  RunResult Run(const Bytes& file, rlim_t fileSizeLimit = RLIM_INFINITY, bool keepRun = false,
+                const std::string& answers = "") {
+    if (!keepRun) fs::remove_all(root_ / "run");
+    fs::create_directories(root_ / "run");
     fs::path program = root_ / "dist";
     fs::path output = root_ / "out.txt";
+    fs::path input = root_ / "in.txt";
+    std::ofstream(input, std::ios::binary) << answers;
     std::ofstream(program, std::ios::binary)
         .write(reinterpret_cast<const char*>(file.data()),
                static_cast<std::streamsize>(file.size()));
     fs::permissions(program, fs::perms::owner_all);
     pid_t pid = fork();
     if (pid == 0) {
-      int in = open("/dev/null", O_RDONLY);
+      int in = open(input.c_str(), O_RDONLY);
       int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(in, 0);
       dup2(out, 1);
@@ -102,7 +106,7 @@ class Sandbox {
   std::set<std::string> RunFiles() const {
     std::set<std::string> names;
     for (const auto& e : fs::recursive_directory_iterator(root_ / "run")) {
-      if (!e.is_regular_file()) continue;
+      if (e.is_symlink() || !e.is_regular_file()) continue;
       std::string name = fs::relative(e.path(), root_ / "run").string();
       for (char& c : name) c = c == '/' ? '\\' : c;
       names.insert(name);
@@ -110,11 +114,13 @@ class Sandbox {
     return names;
   }
 
-  // Nothing but the distributable, its output and the run folder at the top.
+  // Nothing but the distributable, its input and output, the run folder and
+  // the folder outside/ that tests may place at the top.
   bool OnlyOwnItems() const {
     for (const auto& e : fs::directory_iterator(root_)) {
       std::string n = e.path().filename().string();
-      if (n != "dist" && n != "out.txt" && n != "run") return false;
+      if (n != "dist" && n != "in.txt" && n != "out.txt" && n != "run" && n != "outside")
+        return false;
     }
     return true;
   }
@@ -217,6 +223,54 @@ TEST_F(Hostile, FullDiskStopsWithWriteErrorAndDeletesThePartialFile) {
             std::string::npos)
       << r.Output;
   EXPECT_EQ(box_.RunFiles(), std::set<std::string>{"A.TXT"});
+}
+
+// Links that someone placed in the destination lead nowhere: the core neither
+// makes folders nor writes files through them, even with consent to replace.
+TEST_F(Hostile, LinksInTheDestinationAreNotFollowed) {
+  struct Row {
+    const char* What;
+    const char* Link;    // inside run/
+    const char* Target;  // inside outside/
+    const char* Entry;
+    const char* Answers;
+    const char* Expected;
+  } rows[] = {
+      {"a folder link", "dir", "", "dir\\A.TXT", "", "Cannot make folder : dir\a\n"},
+      {"a file link, replaced", "A.TXT", "victim.txt", "A.TXT", "Y\n",
+       "expanding : A.TXT ... File write error.\nPress Enter key.\a\n"},
+      {"a dangling link, replaced", "A.TXT", "new.txt", "A.TXT", "Y\n",
+       "expanding : A.TXT ... File write error.\nPress Enter key.\a\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.What);
+    fs::remove_all(box_.Root() / "run");
+    fs::remove_all(box_.Root() / "outside");
+    fs::create_directories(box_.Root() / "run");
+    fs::create_directories(box_.Root() / "outside");
+    std::ofstream(box_.Root() / "outside/victim.txt") << "keep";
+    fs::create_symlink(box_.Root() / "outside" / row.Target, box_.Root() / "run" / row.Link);
+    Bytes payload;
+    FileEntrySpec a;
+    a.Name = row.Entry;
+    a.FileSize = 8;
+    a.Data = kAbab;
+    AppendFileEntry(payload, a);
+    ArchiveSpec parts;
+    parts.Core = core_;
+    parts.Payload = payload;
+    RunResult r = box_.Run(BuildDistributable(parts), RLIM_INFINITY, true, row.Answers);
+    ExpectClean(box_, r, row.What);
+    EXPECT_EQ(r.ExitCode, 2) << r.Output;
+    EXPECT_NE(r.Output.find(row.Expected), std::string::npos) << r.Output;
+    std::set<std::string> outside;
+    for (const auto& e : fs::directory_iterator(box_.Root() / "outside"))
+      outside.insert(e.path().filename().string());
+    EXPECT_EQ(outside, std::set<std::string>{"victim.txt"});
+    std::ifstream victim(box_.Root() / "outside/victim.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "keep");
+    EXPECT_TRUE(fs::is_symlink(box_.Root() / "run" / row.Link));
+  }
 }
 
 // Cut at every offset from the core's end: with the stored size kept, the

@@ -69,16 +69,17 @@ bool SysCloseFile(FileHandle file) { return file != kNoFile && close(static_cast
 
 bool SysDeleteFile(const char* name) { return unlink(MapPath(name)) == 0; }
 
+// Links are never followed: one found in the destination (made there by
+// anyone) could lead a write outside it. A link to a file fails to open, so
+// consent to replace it ends in a write error; a link is never a folder.
 FileHandle SysCreateFile(const char* name) {
-  int fd = open(MapPath(name), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = open(MapPath(name), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
   return fd < 0 ? kNoFile : fd;
 }
 
 ItemKind SysFindItem(const char* name) {
   struct stat st;
   if (name[0] == 0 || lstat(MapPath(name), &st) != 0) return kItemNone;
-  // A link to a folder is followed like the system's own lookup would.
-  if (S_ISLNK(st.st_mode) && stat(gMappedPath, &st) != 0) return kItemFile;
   return S_ISDIR(st.st_mode) ? kItemFolder : kItemFile;
 }
 
