@@ -40,8 +40,8 @@ Bytes ExpanderInput(uint8_t mode, const std::string& password, const Bytes& answ
   return in;
 }
 
-FileEntrySpec Abab(const std::string& name) {
-  FileEntrySpec e;
+FileEntryFields Abab(const std::string& name) {
+  FileEntryFields e;
   e.Name = name;
   e.FileSize = 8;
   e.Data = kAbab;
@@ -50,7 +50,7 @@ FileEntrySpec Abab(const std::string& name) {
 
 Bytes Distributable(const Bytes& payload, const std::string& password = "",
                     const std::string& comment = "", const std::string& runAfter = "") {
-  ArchiveSpec parts;
+  ArchiveParts parts;
   parts.Payload = payload;
   parts.Protected = !password.empty();
   parts.Password = password;
@@ -80,7 +80,7 @@ void ExpanderSeeds(const fs::path& dir) {
   AppendFileEntry(multi, Abab("sub\\B.TXT"));
   AppendFileEntry(multi, Abab("*\x02"
                               "C.TXT"));  // front-compressed: "sub\C.TXT"
-  FileEntrySpec same = Abab("D.TXT");
+  FileEntryFields same = Abab("D.TXT");
   same.RefBack = 1;
   same.PrefixLength = 8;
   same.Data.clear();  // the whole file is its prefix
@@ -100,18 +100,18 @@ void ExpanderSeeds(const fs::path& dir) {
     AppendFileEntry(h, Abab(name));
     Save(dir, "hostile_name_" + label, ExpanderInput(fixAll, "", {}, Distributable(h)));
   }
-  FileEntrySpec negative = Abab("N.TXT");
+  FileEntryFields negative = Abab("N.TXT");
   negative.FileSize = -8;
-  FileEntrySpec unfilled = Abab("U.TXT");
+  FileEntryFields unfilled = Abab("U.TXT");
   unfilled.RefBack = 5;
-  FileEntrySpec longPrefix = Abab("P.TXT");
+  FileEntryFields longPrefix = Abab("P.TXT");
   longPrefix.RefBack = 1;
   longPrefix.PrefixLength = 9;  // more than FileSize
-  FileEntrySpec farDistance = Abab("R.TXT");
+  FileEntryFields farDistance = Abab("R.TXT");
   farDistance.FileSize = 20;
   farDistance.RefBack = 1;
   farDistance.PrefixLength = 0;
-  const std::vector<std::pair<std::string, FileEntrySpec>> headers = {
+  const std::vector<std::pair<std::string, FileEntryFields>> headers = {
       {"negative_size", negative},
       {"unfilled_slot", unfilled},
       {"prefix_past_file", longPrefix},

@@ -11,8 +11,8 @@
 #include "token_stream.h"
 
 // Shorter local names for the shared builder's two field records.
-using ArchiveParts = ArchiveSpec;
-using FileEntryParts = FileEntrySpec;
+using ArchiveParts = ArchiveParts;
+using FileEntryParts = FileEntryFields;
 
 // Core, header and blocks, with the given core in front.
 Bytes Distributable(CoreKind kind, ArchiveParts parts);

@@ -134,29 +134,29 @@ class Sandbox {
 Bytes SmallDistributable(const Bytes& core) {
   Bytes payload;
   AppendFolderEntry(payload, "dir\\.");
-  FileEntrySpec a;
+  FileEntryFields a;
   a.Name = "dir\\A.TXT";
   a.FileSize = 8;
   a.Data = kAbab;
   AppendFileEntry(payload, a);
-  FileEntrySpec b = a;
+  FileEntryFields b = a;
   b.Name =
       "*\x02"
       "B.TXT";  // dir\B.TXT
   AppendFileEntry(payload, b);
-  FileEntrySpec c;
+  FileEntryFields c;
   c.Name = "C.TXT";
   c.FileSize = 8;
   c.RefBack = 1;
   c.PrefixLength = 8;
   AppendFileEntry(payload, c);
-  FileEntrySpec d;
+  FileEntryFields d;
   d.Name = "D.BIN";
   d.FileSize = 300;
   d.RefBack = 4;  // slot 0, the core image
   d.PrefixLength = 300;
   AppendFileEntry(payload, d);
-  ArchiveSpec parts;
+  ArchiveParts parts;
   parts.Core = core;
   parts.Payload = payload;
   return BuildDistributable(parts);
@@ -201,18 +201,18 @@ TEST_F(Hostile, SmallDistributableExpands) {
 TEST_F(Hostile, FullDiskStopsWithWriteErrorAndDeletesThePartialFile) {
   // A.TXT (8 bytes) fits; B.BIN is 20000 bytes of the core image in one write.
   Bytes payload;
-  FileEntrySpec a;
+  FileEntryFields a;
   a.Name = "A.TXT";
   a.FileSize = 8;
   a.Data = kAbab;
   AppendFileEntry(payload, a);
-  FileEntrySpec b;
+  FileEntryFields b;
   b.Name = "B.BIN";
   b.FileSize = 20000;
   b.RefBack = 2;
   b.PrefixLength = 20000;
   AppendFileEntry(payload, b);
-  ArchiveSpec parts;
+  ArchiveParts parts;
   parts.Core = core_;
   parts.Payload = payload;
   RunResult r = box_.Run(BuildDistributable(parts), 4096);
@@ -251,12 +251,12 @@ TEST_F(Hostile, LinksInTheDestinationAreNotFollowed) {
     std::ofstream(box_.Root() / "outside/victim.txt") << "keep";
     fs::create_symlink(box_.Root() / "outside" / row.Target, box_.Root() / "run" / row.Link);
     Bytes payload;
-    FileEntrySpec a;
+    FileEntryFields a;
     a.Name = row.Entry;
     a.FileSize = 8;
     a.Data = kAbab;
     AppendFileEntry(payload, a);
-    ArchiveSpec parts;
+    ArchiveParts parts;
     parts.Core = core_;
     parts.Payload = payload;
     RunResult r = box_.Run(BuildDistributable(parts), RLIM_INFINITY, true, row.Answers);

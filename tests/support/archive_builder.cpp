@@ -38,7 +38,7 @@ Bytes BuildBlocks(const Bytes& payload, const std::string& password) {
   return out;
 }
 
-Bytes BuildDistributable(const ArchiveSpec& parts) {
+Bytes BuildDistributable(const ArchiveParts& parts) {
   Bytes out = parts.Core;
   AppendLittle(out, 0, 4);
   out.insert(out.end(), parts.Comment.begin(), parts.Comment.end());
@@ -61,7 +61,7 @@ Bytes BuildDistributable(const ArchiveSpec& parts) {
   return out;
 }
 
-void AppendFileEntry(Bytes& payload, const FileEntrySpec& e) {
+void AppendFileEntry(Bytes& payload, const FileEntryFields& e) {
   payload.insert(payload.end(), e.Name.begin(), e.Name.end());
   payload.push_back(0);
   AppendLittle(payload, e.Creation, 8);
@@ -79,7 +79,7 @@ void AppendFolderEntry(Bytes& payload, const std::string& name) {
 }
 
 Bytes PayloadArchive(const Bytes& payload) {
-  ArchiveSpec parts;
+  ArchiveParts parts;
   parts.Payload = payload;
   return BuildDistributable(parts);
 }

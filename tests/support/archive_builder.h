@@ -12,7 +12,7 @@ using Bytes = std::vector<uint8_t>;
 // A deterministic 20480-byte stand-in for a core program.
 Bytes TestCore();
 
-struct ArchiveSpec {
+struct ArchiveParts {
   Bytes Core = TestCore();
   std::string Comment;
   std::string RunAfter;
@@ -26,9 +26,9 @@ struct ArchiveSpec {
 // not empty) from stream index 0, each followed by its check, high byte first.
 Bytes BuildBlocks(const Bytes& payload, const std::string& password);
 // Core, header and blocks, with OriginalSize set to the file's real size.
-Bytes BuildDistributable(const ArchiveSpec& parts);
+Bytes BuildDistributable(const ArchiveParts& parts);
 
-struct FileEntrySpec {
+struct FileEntryFields {
   std::string Name;  // stored bytes of the name (already front-compressed if wanted)
   uint64_t Creation = 0x01D0000000000000ull;
   uint64_t LastAccess = 0x01D0000000000000ull;
@@ -39,7 +39,7 @@ struct FileEntrySpec {
   Bytes Data;  // the compressed data as stored
 };
 
-void AppendFileEntry(Bytes& payload, const FileEntrySpec& entry);
+void AppendFileEntry(Bytes& payload, const FileEntryFields& entry);
 void AppendFolderEntry(Bytes& payload, const std::string& name);
 void AppendLittle(Bytes& out, uint64_t value, int bytes);
 

@@ -68,7 +68,7 @@ TEST(Crc16, DataFollowedByItsCheckBytesLeavesZero) {
 // Opens an archive around payload on the fake without running the entry loop.
 void OpenPayload(const Bytes& payload, const std::string& password = "") {
   ResetFake();
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.Payload = payload;
   layout.Protected = !password.empty();
   layout.Password = password;
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(BlockStream, LastBlockOfAFullPayloadIsStoredAsAFullBlock) {
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.Payload = PatternBytes(4096, 1);
   EXPECT_EQ(BuildDistributable(layout).size(), 20487u + 4098u);
   layout.Payload = PatternBytes(4097, 1);
@@ -150,7 +150,7 @@ std::string EntryName(int i) {
 Bytes EntryBlocks(int blocks) {
   Bytes payload;
   for (int i = 0; i < blocks * 64; ++i)
-    AppendFileEntry(payload, FileEntrySpec{.Name = EntryName(i)});
+    AppendFileEntry(payload, FileEntryFields{.Name = EntryName(i)});
   EXPECT_EQ(payload.size(), static_cast<size_t>(blocks) * 4096);
   return payload;
 }
@@ -173,7 +173,7 @@ class DamagedBlockTest : public testing::TestWithParam<DamageCase> {};
 TEST_P(DamagedBlockTest, IsBrokenWhenThatBlockIsRead) {
   const DamageCase& c = GetParam();
   ResetFake();
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.Payload = EntryBlocks(4);
   layout.Protected = !c.Password.empty();
   layout.Password = c.Password;
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BlockStream, ProtectedBlocksExpandWithAThreeCharacterPassword) {
   // Unscrambling that restarted per block, or touched a check byte, would fail a check.
   ResetFake();
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.Payload = EntryBlocks(3);
   layout.Protected = true;
   layout.Password = "abc";

@@ -16,17 +16,17 @@ const Bytes kAbab = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};
 
 // An empty first file fills slot 1 with nothing, so an entry after it with
 // RefBack 0 starts with no dictionary.
-Bytes NoDictionaryArchive(const std::vector<FileEntrySpec>& files) {
+Bytes NoDictionaryArchive(const std::vector<FileEntryFields>& files) {
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "E"});
+  AppendFileEntry(payload, FileEntryFields{.Name = "E"});
   for (const auto& f : files) AppendFileEntry(payload, f);
   return PayloadArchive(payload);
 }
 
-FileEntrySpec Entry(const std::string& name, const StreamBuilder& stream) {
-  return FileEntrySpec{.Name = name,
-                       .FileSize = static_cast<int32_t>(stream.Output().size()),
-                       .Data = stream.Data()};
+FileEntryFields Entry(const std::string& name, const StreamBuilder& stream) {
+  return FileEntryFields{.Name = name,
+                         .FileSize = static_cast<int32_t>(stream.Output().size()),
+                         .Data = stream.Data()};
 }
 
 Bytes FileData(const std::string& name) {
@@ -38,8 +38,8 @@ TEST(Decoder, WorkedStreamConsumesExactlyItsFiveBytes) {
   // Two copies in a row: a decoder that took a sixth byte would misread the second name.
   ResetFake();
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "A.TXT", .FileSize = 8, .Data = kAbab});
-  AppendFileEntry(payload, FileEntrySpec{.Name = "B.TXT", .FileSize = 8, .Data = kAbab});
+  AppendFileEntry(payload, FileEntryFields{.Name = "A.TXT", .FileSize = 8, .Data = kAbab});
+  AppendFileEntry(payload, FileEntryFields{.Name = "B.TXT", .FileSize = 8, .Data = kAbab});
   ASSERT_EQ(RunOnFake(PayloadArchive(payload)), 0);
   EXPECT_EQ(Fake().Output, kBannerLine + std::string("expanding : A.TXT ... end.\r\n"
                                                      "expanding : B.TXT ... end.\r\n"));
@@ -71,8 +71,8 @@ TEST_P(FirstBitsTest, DecodesAndTheNextEntryFollows) {
   const SmallCase& c = GetParam();
   ResetFake();
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "X", .FileSize = c.FileSize, .Data = c.Data});
-  AppendFileEntry(payload, FileEntrySpec{.Name = "N", .FileSize = 8, .Data = kAbab});
+  AppendFileEntry(payload, FileEntryFields{.Name = "X", .FileSize = c.FileSize, .Data = c.Data});
+  AppendFileEntry(payload, FileEntryFields{.Name = "N", .FileSize = 8, .Data = kAbab});
   ASSERT_EQ(RunOnFake(PayloadArchive(payload)), 0) << c.What;
   EXPECT_EQ(FileData("X"), c.Expected) << c.What;
   EXPECT_EQ(AsText(FileData("N")), "ABABABAB") << c.What;
@@ -106,7 +106,7 @@ TEST_P(MatchTest, CopiesFromTheWindow) {
   b.Match(c.Length, c.Distance);
   ASSERT_EQ(b.Output(), c.Expected) << c.What << ": the builder's own model";
   ResetFake();
-  FileEntrySpec next{.Name = "N", .FileSize = 8, .Data = kAbab};
+  FileEntryFields next{.Name = "N", .FileSize = 8, .Data = kAbab};
   ASSERT_EQ(RunOnFake(NoDictionaryArchive({Entry("M", b), next})), 0) << c.What;
   EXPECT_EQ(FileData("M"), c.Expected) << c.What;
   EXPECT_EQ(AsText(FileData("N")), "ABABABAB") << c.What << ": extra bits consumed exactly";
@@ -151,11 +151,11 @@ TEST(Decoder, DistanceSymbol511WithAllExtraBitsReaches16384) {
   StreamBuilder b(dictionary);
   b.Match(3, 16384);
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "D",
-                                         .FileSize = 20480 + 3,
-                                         .RefBack = 1,
-                                         .PrefixLength = 20480,
-                                         .Data = b.Data()});
+  AppendFileEntry(payload, FileEntryFields{.Name = "D",
+                                           .FileSize = 20480 + 3,
+                                           .RefBack = 1,
+                                           .PrefixLength = 20480,
+                                           .Data = b.Data()});
   ASSERT_EQ(RunOnFake(PayloadArchive(payload)), 0);
   Bytes expected = Concat(core, {core[4096], core[4097], core[4098]});
   EXPECT_EQ(FileData("D"), expected);
@@ -302,7 +302,7 @@ TEST(Decoder, FinalMatchPastTheTargetIsWrittenWhole) {
   b.Literal('x');
   b.Match(9, 1);
   ResetFake();
-  FileEntrySpec entry = Entry("O", b);
+  FileEntryFields entry = Entry("O", b);
   entry.FileSize = 5;  // the match starts below the target and runs past it
   ASSERT_EQ(RunOnFake(NoDictionaryArchive({entry})), 0);
   EXPECT_EQ(FileData("O"), Bytes(10, 'x'));

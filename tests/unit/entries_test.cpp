@@ -13,13 +13,13 @@ namespace {
 const std::string kFatalTail = "Press Enter key.\a\r\n";
 const std::string kBroken = "This file is broken.\r\n" + kFatalTail;
 
-FileEntrySpec TextFile(const std::string& name, const std::string& content) {
+FileEntryFields TextFile(const std::string& name, const std::string& content) {
   Bytes data(content.begin(), content.end());
-  return FileEntrySpec{
+  return FileEntryFields{
       .Name = name, .FileSize = static_cast<int32_t>(data.size()), .Data = LiteralStream(data)};
 }
 
-Bytes Archive(const std::vector<FileEntrySpec>& files) {
+Bytes Archive(const std::vector<FileEntryFields>& files) {
   Bytes payload;
   for (const auto& f : files) AppendFileEntry(payload, f);
   return PayloadArchive(payload);
@@ -90,7 +90,7 @@ TEST(Entries, FolderEntryMakesFoldersPrintsNothingAndKeepsTheSlot) {
   Bytes payload;
   AppendFileEntry(payload, TextFile("first", "history bytes"));
   AppendFolderEntry(payload, "a\\b\\.");
-  AppendFileEntry(payload, FileEntrySpec{
+  AppendFileEntry(payload, FileEntryFields{
                                .Name = std::string("*\x02"
                                                    "c.txt"),
                                .FileSize = 7,
@@ -127,7 +127,7 @@ TEST(Entries, ExistingFoldersAreLeftAlone) {
 
 struct LayoutCase {
   const char* What;
-  FileEntrySpec Entry;
+  FileEntryFields Entry;
   size_t StoredBytes;  // of the whole record
   std::string Content;
 };
@@ -149,22 +149,23 @@ TEST_P(HeaderLayoutTest, NextEntryFollowsDirectly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HeaderLayoutTest,
-    testing::Values(
-        LayoutCase{"empty file, RefBack 0: name, 28 bytes, RefBack", FileEntrySpec{.Name = "e"},
-                   2 + 28 + 1, ""},
-        LayoutCase{"RefBack 1 with PrefixLength 0 has the two bytes",
-                   FileEntrySpec{.Name = "r", .RefBack = 1}, 2 + 28 + 3, ""},
-        LayoutCase{"one-byte name '.' is a file entry", FileEntrySpec{.Name = "."}, 2 + 28 + 1, ""},
-        LayoutCase{"prefix only: FileSize = PrefixLength reads no data",
-                   FileEntrySpec{.Name = "p", .FileSize = 3, .RefBack = 1, .PrefixLength = 3},
-                   2 + 28 + 3, AsText(TestCore()).substr(0, 3)}),
+    testing::Values(LayoutCase{"empty file, RefBack 0: name, 28 bytes, RefBack",
+                               FileEntryFields{.Name = "e"}, 2 + 28 + 1, ""},
+                    LayoutCase{"RefBack 1 with PrefixLength 0 has the two bytes",
+                               FileEntryFields{.Name = "r", .RefBack = 1}, 2 + 28 + 3, ""},
+                    LayoutCase{"one-byte name '.' is a file entry", FileEntryFields{.Name = "."},
+                               2 + 28 + 1, ""},
+                    LayoutCase{"prefix only: FileSize = PrefixLength reads no data",
+                               FileEntryFields{
+                                   .Name = "p", .FileSize = 3, .RefBack = 1, .PrefixLength = 3},
+                               2 + 28 + 3, AsText(TestCore()).substr(0, 3)}),
     [](const testing::TestParamInfo<LayoutCase>& info) {
       return "Case" + std::to_string(info.index);
     });
 
 TEST(Entries, TimesAreHandedOverUnchanged) {
   ResetFake();
-  FileEntrySpec f = TextFile("t", "x");
+  FileEntryFields f = TextFile("t", "x");
   f.Creation = 0x0102030405060708ull;
   f.LastAccess = 0x1112131415161718ull;
   f.LastWrite = 0x01D0000000000000ull;
@@ -366,11 +367,11 @@ std::function<Bytes()> Header(int32_t fileSize, uint8_t refBack, uint16_t prefix
   return [=] {
     Bytes p;
     if (firstFile) AppendFileEntry(p, TextFile("ok", "x"));
-    AppendFileEntry(p, FileEntrySpec{.Name = "h",
-                                     .FileSize = fileSize,
-                                     .RefBack = refBack,
-                                     .PrefixLength = prefix,
-                                     .Data = LiteralStream(Bytes(16, 'z'))});
+    AppendFileEntry(p, FileEntryFields{.Name = "h",
+                                       .FileSize = fileSize,
+                                       .RefBack = refBack,
+                                       .PrefixLength = prefix,
+                                       .Data = LiteralStream(Bytes(16, 'z'))});
     return p;
   };
 }
@@ -439,9 +440,9 @@ TEST(Entries, DamagedBlockWhileTheThirdFileIsWrittenDeletesOnlyIt) {
   Bytes payload;
   AppendFileEntry(payload, TextFile("one", "first file"));
   AppendFileEntry(payload, TextFile("two", "second file"));
-  AppendFileEntry(payload, FileEntrySpec{.Name = "three",
-                                         .FileSize = static_cast<int32_t>(big.size()),
-                                         .Data = LiteralStream(big)});
+  AppendFileEntry(payload, FileEntryFields{.Name = "three",
+                                           .FileSize = static_cast<int32_t>(big.size()),
+                                           .Data = LiteralStream(big)});
   ASSERT_GT(payload.size(), 4u * 4096);
   Bytes file = PayloadArchive(payload);
   file[20487 + 3 * 4098 + 100] ^= 0x01;  // block 4 lies inside the third file's data

@@ -23,19 +23,19 @@ Bytes SmallArchive() {
   Bytes payload;
   AppendFolderEntry(payload, "dir\\.");
   for (const char* name : {"dir\\A.TXT", "B.TXT"}) {
-    FileEntrySpec e;
+    FileEntryFields e;
     e.Name = name;
     e.FileSize = 8;
     e.Data = kAbab;
     AppendFileEntry(payload, e);
   }
-  FileEntrySpec c;
+  FileEntryFields c;
   c.Name = "C.TXT";
   c.FileSize = 8;
   c.RefBack = 1;
   c.PrefixLength = 8;
   AppendFileEntry(payload, c);
-  ArchiveSpec parts;
+  ArchiveParts parts;
   parts.Payload = payload;
   return BuildDistributable(parts);
 }

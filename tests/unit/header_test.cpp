@@ -11,7 +11,7 @@ namespace {
 
 Bytes EmptyEntryPayload() {
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "E"});
+  AppendFileEntry(payload, FileEntryFields{.Name = "E"});
   return payload;
 }
 
@@ -29,7 +29,7 @@ TEST_P(CommentTest, ShowsTheComment) {
   const CommentCase& c = GetParam();
   ResetFake();
   Fake().DoubleByte = c.DoubleByte;
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.Comment = c.Comment;
   layout.Payload = EmptyEntryPayload();
   ASSERT_EQ(RunOnFake(BuildDistributable(layout)), 0) << c.What;

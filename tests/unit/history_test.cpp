@@ -50,23 +50,23 @@ Bytes Slice(const Bytes& b, size_t from, size_t to) {
 }
 
 // A file entry whose decoded part comes from b, after a prefix of prefixLength.
-FileEntrySpec Coded(const std::string& name, const StreamBuilder& b, uint8_t refBack = 0,
-                    uint16_t prefixLength = 0) {
-  return FileEntrySpec{.Name = name,
-                       .FileSize = static_cast<int32_t>(b.Output().size()) + prefixLength,
-                       .RefBack = refBack,
-                       .PrefixLength = prefixLength,
-                       .Data = b.Data()};
+FileEntryFields Coded(const std::string& name, const StreamBuilder& b, uint8_t refBack = 0,
+                      uint16_t prefixLength = 0) {
+  return FileEntryFields{.Name = name,
+                         .FileSize = static_cast<int32_t>(b.Output().size()) + prefixLength,
+                         .RefBack = refBack,
+                         .PrefixLength = prefixLength,
+                         .Data = b.Data()};
 }
 
-FileEntrySpec Literal(const std::string& name, const Bytes& data) {
+FileEntryFields Literal(const std::string& name, const Bytes& data) {
   StreamBuilder b;
   b.Literals(data);
   return Coded(name, b);
 }
 
-Bytes Archive(const std::vector<FileEntrySpec>& files, const Bytes& core = TestCore()) {
-  ArchiveSpec layout;
+Bytes Archive(const std::vector<FileEntryFields>& files, const Bytes& core = TestCore()) {
+  ArchiveParts layout;
   layout.Core = core;
   for (const auto& f : files) AppendFileEntry(layout.Payload, f);
   return BuildDistributable(layout);
@@ -98,7 +98,7 @@ class CorePrefixTest : public testing::TestWithParam<CorePrefixCase> {};
 TEST_P(CorePrefixTest, CopiesThePrefixFromSlotZero) {
   const CorePrefixCase& c = GetParam();
   Bytes core = PatternBytes(20480, 32);
-  std::vector<FileEntrySpec> files;
+  std::vector<FileEntryFields> files;
   for (int i = 0; i < c.Earlier; ++i) files.push_back(Literal("e" + std::to_string(i), {'e'}));
   StreamBuilder b;
   b.Literals(PatternBytes(c.Decoded, 33));
@@ -170,8 +170,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(History, PrefixOnlyFileFillsItsSlotWithTheCopy) {
   // b is all prefix of a; c takes all of b as its prefix.
   Bytes first = PatternBytes(3000, 35);
-  FileEntrySpec b{.Name = "b", .FileSize = 2000, .RefBack = 1, .PrefixLength = 2000};
-  FileEntrySpec c{.Name = "c", .FileSize = 2000, .RefBack = 1, .PrefixLength = 2000};
+  FileEntryFields b{.Name = "b", .FileSize = 2000, .RefBack = 1, .PrefixLength = 2000};
+  FileEntryFields c{.Name = "c", .FileSize = 2000, .RefBack = 1, .PrefixLength = 2000};
   ResetFake();
   ASSERT_EQ(RunOnFake(Archive({Literal("a", first), b, c})), 0);
   EXPECT_EQ(FileData("b"), Slice(first, 0, 2000));
@@ -199,13 +199,14 @@ std::string Numbered(int i) {
 
 TEST(History, TheRingWrapsAndReplacesTheCoreImage) {
   // 255 files fill slots 1 to 255; file 256 takes slot 0; RefBack 1 after it names it.
-  std::vector<FileEntrySpec> files;
+  std::vector<FileEntryFields> files;
   for (int i = 1; i <= 255; ++i) files.push_back(Literal(Numbered(i), {static_cast<uint8_t>(i)}));
   Bytes last = PatternBytes(50, 37);
   files.push_back(Literal(Numbered(256), last));
   files.push_back(
-      FileEntrySpec{.Name = "after1", .FileSize = 50, .RefBack = 1, .PrefixLength = 50});
-  files.push_back(FileEntrySpec{.Name = "after2", .FileSize = 1, .RefBack = 3, .PrefixLength = 1});
+      FileEntryFields{.Name = "after1", .FileSize = 50, .RefBack = 1, .PrefixLength = 50});
+  files.push_back(
+      FileEntryFields{.Name = "after2", .FileSize = 1, .RefBack = 3, .PrefixLength = 1});
   ResetFake();
   ASSERT_EQ(RunOnFake(Archive(files)), 0);
   EXPECT_EQ(FileData("after1"), last);  // not the core's first 50 bytes
@@ -216,9 +217,10 @@ TEST(History, TheRingWrapsAndReplacesTheCoreImage) {
 
 TEST(History, CoreImageCanNoLongerBeNamedAfterTheWrap) {
   // After 256 files every slot is filled, so RefBack 255 from slot 1 names slot 2.
-  std::vector<FileEntrySpec> files;
+  std::vector<FileEntryFields> files;
   for (int i = 1; i <= 257; ++i) files.push_back(Literal(Numbered(i), {static_cast<uint8_t>(i)}));
-  files.push_back(FileEntrySpec{.Name = "back", .FileSize = 1, .RefBack = 255, .PrefixLength = 1});
+  files.push_back(
+      FileEntryFields{.Name = "back", .FileSize = 1, .RefBack = 255, .PrefixLength = 1});
   ResetFake();
   ASSERT_EQ(RunOnFake(Archive(files)), 0);
   // back is the 258th file, in slot 2; 255 back is slot 3, the third file.

@@ -12,14 +12,14 @@ namespace {
 // was unscrambled with the accepted password.
 Bytes ProtectedArchive(const std::string& password, const std::string& comment = "",
                        uint8_t flag = 1) {
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.Protected = true;
   layout.Flag = flag;
   layout.Password = password;
   layout.Comment = comment;
   AppendFileEntry(
       layout.Payload,
-      FileEntrySpec{.Name = "P", .FileSize = 8, .Data = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A}});
+      FileEntryFields{.Name = "P", .FileSize = 8, .Data = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A}});
   return BuildDistributable(layout);
 }
 
@@ -90,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PasswordGate, UnprotectedArchiveAsksNothing) {
   ResetFake();
-  ArchiveSpec layout;
-  AppendFileEntry(layout.Payload, FileEntrySpec{.Name = "P"});
+  ArchiveParts layout;
+  AppendFileEntry(layout.Payload, FileEntryFields{.Name = "P"});
   EXPECT_EQ(RunOnFake(BuildDistributable(layout), "secret\r\n"), 0);
   EXPECT_EQ(Fake().Output, kBannerLine + kExpanded);
   EXPECT_EQ(Fake().InputPosition, 0u);

@@ -21,12 +21,12 @@ const std::string kLarger =
 // One empty file entry named E: the smallest archive that expands.
 Bytes EmptyEntryPayload() {
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "E"});
+  AppendFileEntry(payload, FileEntryFields{.Name = "E"});
   return payload;
 }
 
 Bytes WithRunAfter(const std::string& command) {
-  ArchiveSpec layout;
+  ArchiveParts layout;
   layout.RunAfter = command;
   layout.Payload = EmptyEntryPayload();
   return BuildDistributable(layout);

@@ -6,8 +6,8 @@
 
 TEST(Program, ExpandsOneFileEntry) {
   ResetFake();
-  ArchiveSpec parts;
-  FileEntrySpec file;
+  ArchiveParts parts;
+  FileEntryFields file;
   file.Name = "A.TXT";
   file.FileSize = 8;
   file.Data = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};

@@ -31,9 +31,9 @@ enum DictionaryKind { kNone, kCore15360, kCore16384 };
 // The archive of one file W decoded with the dictionary kind, its stream from b.
 Bytes WindowArchive(DictionaryKind kind, const StreamBuilder& b) {
   Bytes payload;
-  FileEntrySpec w{
+  FileEntryFields w{
       .Name = "W", .FileSize = static_cast<int32_t>(b.Output().size()), .Data = b.Data()};
-  if (kind == kNone) AppendFileEntry(payload, FileEntrySpec{.Name = "E"});
+  if (kind == kNone) AppendFileEntry(payload, FileEntryFields{.Name = "E"});
   if (kind == kCore16384) {
     w.RefBack = 1;
     w.PrefixLength = 20480;
@@ -187,11 +187,12 @@ TEST(Window, SkippedFileInAnArchiveLeavesTheOldFileAndFeedsTheNext) {
     b.Literals(PatternBytes(500, 16 + i));
   }
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "W",
-                                         .FileSize = static_cast<int32_t>(b.Output().size()),
-                                         .Data = b.Data()});
+  AppendFileEntry(payload, FileEntryFields{.Name = "W",
+                                           .FileSize = static_cast<int32_t>(b.Output().size()),
+                                           .Data = b.Data()});
   AppendFileEntry(
-      payload, FileEntrySpec{.Name = "V", .FileSize = 24576, .RefBack = 1, .PrefixLength = 24576});
+      payload,
+      FileEntryFields{.Name = "V", .FileSize = 24576, .RefBack = 1, .PrefixLength = 24576});
   ResetFake();
   Fake().Items["W"].Data = {'o', 'l', 'd'};
   ASSERT_EQ(RunOnFake(PayloadArchive(payload), "n\r\n"), 0);
@@ -220,11 +221,11 @@ TEST_P(WriteFaultTest, IsAWriteErrorAndThePartialFileGoes) {
   StreamBuilder b(Dictionary(kCore16384));
   b.Literals(PatternBytes(60000, 17));
   Bytes payload;
-  AppendFileEntry(payload, FileEntrySpec{.Name = "F",
-                                         .FileSize = 20480 + 60000,
-                                         .RefBack = 1,
-                                         .PrefixLength = 20480,
-                                         .Data = b.Data()});
+  AppendFileEntry(payload, FileEntryFields{.Name = "F",
+                                           .FileSize = 20480 + 60000,
+                                           .RefBack = 1,
+                                           .PrefixLength = 20480,
+                                           .Data = b.Data()});
   ResetFake();
   if (c.DiskLimit > 0) Fake().DiskLimit = c.DiskLimit;
   InjectFault(c.Op, c.Nth, c.Kind);
