@@ -8,32 +8,13 @@
 #include <string>
 
 #include "platform/platform.h"
-
-inline constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+#include "platform/posix/file_time_posix.h"
 
 inline FileTime ToFileTime(int64_t seconds, int64_t nanoseconds) {
   int64_t ticks = seconds * 10000000 + nanoseconds / 100 + kFileTimeEpochOffset;
   if (ticks < 0) ticks = 0;  // before 1601: the format cannot say
   uint64_t u = static_cast<uint64_t>(ticks);
   return FileTime{static_cast<uint32_t>(u), static_cast<uint32_t>(u >> 32)};
-}
-
-inline int64_t FileTimeTicks(const FileTime& t) {
-  return static_cast<int64_t>((static_cast<uint64_t>(t.High) << 32) | t.Low);
-}
-
-inline struct timespec ToTimespec(const FileTime& t) {
-  int64_t since = FileTimeTicks(t) - kFileTimeEpochOffset;
-  int64_t seconds = since / 10000000;
-  int64_t rest = since % 10000000;
-  if (rest < 0) {
-    rest += 10000000;
-    --seconds;
-  }
-  struct timespec ts;
-  ts.tv_sec = static_cast<time_t>(seconds);
-  ts.tv_nsec = static_cast<long>(rest * 100);
-  return ts;
 }
 
 // "YYYY-MM-DD HH:MM:SS" in UTC.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "platform/posix/file_time_posix.h"
 
 extern char** environ;
 
@@ -85,26 +86,9 @@ ItemKind SysFindItem(const char* name) {
 
 bool SysCreateFolder(const char* name) { return mkdir(MapPath(name), 0777) == 0; }
 
-// 100-nanosecond intervals since 1601 to a time since 1970.
-static struct timespec ToTimespec(const FileTime* t) {
-  constexpr int64_t kEpochDifference = 116444736000000000LL;
-  int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(t->High) << 32) | t->Low);
-  int64_t since = ticks - kEpochDifference;
-  int64_t seconds = since / 10000000;
-  int64_t rest = since % 10000000;
-  if (rest < 0) {
-    rest += 10000000;
-    --seconds;
-  }
-  struct timespec ts;
-  ts.tv_sec = static_cast<time_t>(seconds);
-  ts.tv_nsec = static_cast<long>(rest * 100);
-  return ts;
-}
-
 bool SysSetFileTimes(FileHandle file, const FileTime*, const FileTime* lastAccess,
                      const FileTime* lastWrite) {
-  struct timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};
+  struct timespec times[2] = {ToTimespec(*lastAccess), ToTimespec(*lastWrite)};
   return futimens(static_cast<int>(file), times) == 0;
 }
 
