@@ -39,9 +39,9 @@ bool IsFolderEntry() {
 
 // A component that names the parent folder. Windows also drops trailing dots
 // and blanks from a component, so there ".. " and "..." count as well.
-static bool IsParentComponent(const char* start, const char* end) {
+static bool IsParentComponent(const char* start, const char* end, bool windowsRules) {
   if (end - start == 2 && start[0] == '.' && start[1] == '.') return true;
-  if (!kColonIsSpecial) return false;
+  if (!windowsRules) return false;
   int32_t dots = 0;
   for (const char* p = start; p < end; ++p) {
     if (*p == '.') {
@@ -53,19 +53,19 @@ static bool IsParentComponent(const char* start, const char* end) {
   return dots >= 2;
 }
 
-bool IsSafeName(const char* name, int32_t length) {
+bool IsSafeNameFor(const char* name, int32_t length, bool windowsRules) {
   if (length == 0) return false;
   if (name[0] == '\\' || name[0] == '/') return false;
   const char* end = name + length;
   const char* component = name;
   for (const char* p = name; p < end; p = SysNextChar(p)) {
-    if (*p == ':' && kColonIsSpecial) return false;
+    if (*p == ':' && windowsRules) return false;
     if (*p == '\\' || *p == '/') {
-      if (IsParentComponent(component, p)) return false;
+      if (IsParentComponent(component, p, windowsRules)) return false;
       component = p + 1;
     }
   }
-  return !IsParentComponent(component, end);
+  return !IsParentComponent(component, end, windowsRules);
 }
 
 static void ReadBytes(uint8_t* out, int32_t count) {

@@ -33,7 +33,12 @@ void ReadEntryName();
 bool IsFolderEntry();
 // Reads the 28 header bytes, RefBack and PrefixLength of a file entry.
 void ReadFileHeader();
-// Empty names, names that leave the current folder.
-bool IsSafeName(const char* name, int32_t length);
+// Refuses empty names and names that leave the current folder. windowsRules
+// adds what Windows reads specially: a colon (drive or stream) and components
+// of dots and blanks only, which it trims to "..".
+bool IsSafeNameFor(const char* name, int32_t length, bool windowsRules);
+inline bool IsSafeName(const char* name, int32_t length) {
+  return IsSafeNameFor(name, length, kColonIsSpecial);
+}
 
 void ExpandAllEntries();

@@ -58,23 +58,7 @@ void DeliverOutput(const uint8_t* data, int32_t count) {
 }
 
 bool IsSafeForWindowsCore(const std::string& name) {
-  if (name.find(':') != std::string::npos) return false;
-  size_t start = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i < name.size() && name[i] != '\\' && name[i] != '/') continue;
-    int dots = 0;
-    bool onlyDotsAndBlanks = true;
-    for (size_t k = start; k < i; ++k) {
-      if (name[k] == '.') {
-        ++dots;
-      } else if (name[k] != ' ') {
-        onlyDotsAndBlanks = false;
-      }
-    }
-    if (onlyDotsAndBlanks && dots >= 2) return false;
-    start = i + 1;
-  }
-  return true;
+  return IsSafeNameFor(name.data(), static_cast<int32_t>(name.size()), true);
 }
 
 ArchiveReader::~ArchiveReader() {
