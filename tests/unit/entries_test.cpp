@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "archive_builder.h"
+#include "entries/entry_records.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
 
@@ -434,6 +435,26 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<AcceptedNameCase>& info) {
       return "Case" + std::to_string(info.index);
     });
+
+// The two rule sets side by side: what only Windows reads specially passes
+// the Linux rules, and the parent folder fails both.
+TEST(Entries, NameRulesOfEachCore) {
+  struct Row {
+    std::string Name;
+    bool Linux, Windows;
+  } rows[] = {
+      {"a\\b.txt", true, true},   {"a/b", true, true},        {"..", false, false},
+      {"a/../b", false, false},   {"\\x", false, false},      {"/x", false, false},
+      {"", false, false},         {"c:x", true, false},       {"x:stream", true, false},
+      {"a\\...\\b", true, false}, {"a\\. .\\b", true, false}, {"a\\. \\b", true, true},
+      {"..x", true, true},
+  };
+  for (const Row& r : rows) {
+    const auto length = static_cast<int32_t>(r.Name.size());
+    EXPECT_EQ(IsSafeNameFor(r.Name.data(), length, false), r.Linux) << r.Name;
+    EXPECT_EQ(IsSafeNameFor(r.Name.data(), length, true), r.Windows) << r.Name;
+  }
+}
 
 TEST(Entries, DamagedBlockWhileTheThirdFileIsWrittenDeletesOnlyIt) {
   Bytes big = PatternBytes(20000, 21);
