@@ -84,13 +84,6 @@ Bytes PayloadArchive(const Bytes& payload) {
   return BuildDistributable(parts);
 }
 
-int RunOnFake(const Bytes& file, const std::string& input) {
-  Fake().OwnFile = file;
-  Fake().Input = input;
-  Fake().InputPosition = 0;
-  return RunExpander();
-}
-
 Bytes PatternBytes(size_t n, uint32_t seed) {
   Bytes out(n);
   uint32_t x = seed * 2654435761u + 1;

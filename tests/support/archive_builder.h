@@ -48,9 +48,6 @@ inline constexpr char kBannerLine[] =
     "*** Varnow Expander 32 Ver. 1.66 ***  by the Varnow team\r\n";
 // An unprotected distributable without comment or run-after around payload.
 Bytes PayloadArchive(const Bytes& payload);
-// Makes file the fake's own file and input its standard input, then runs the
-// expander; the fake is not reset, so items and faults set before stay.
-int RunOnFake(const Bytes& file, const std::string& input = "");
 // n bytes of a fixed pseudo-random pattern, different for each seed.
 Bytes PatternBytes(size_t n, uint32_t seed);
 std::string AsText(const Bytes& bytes);

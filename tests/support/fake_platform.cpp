@@ -234,3 +234,10 @@ void SysExit(int32_t code) {
   gExitCode = code;
   std::longjmp(gExitJump, 1);
 }
+
+int RunOnFake(const std::vector<uint8_t>& file, const std::string& input) {
+  Fake().OwnFile = file;
+  Fake().Input = input;
+  Fake().InputPosition = 0;
+  return RunExpander();
+}

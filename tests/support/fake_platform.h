@@ -67,3 +67,6 @@ void ResetFake();
 void InjectFault(FakeOp op, int nth, FaultKind kind = kFaultFail);
 // Runs the whole expander on the fake and returns its exit code.
 int RunExpander();
+// Makes file the fake's own file and input its standard input, then runs the
+// expander; the fake is not reset, so items and faults set before stay.
+int RunOnFake(const std::vector<uint8_t>& file, const std::string& input = "");
