@@ -1,7 +1,9 @@
 // Replays fuzz inputs without libFuzzer: every file named on the command line,
 // and every file of every folder named there, in name order, goes through the
 // target once. CTest runs it over the seed and regression corpora, so every
-// saved crash stays a test.
+// saved crash stays a test. At the end it reports the peak memory of the run.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "replaying %s (%zu bytes)\n", path.c_str(), data.size());
     LLVMFuzzerTestOneInput(data.data(), data.size());
   }
-  std::printf("%zu inputs replayed\n", files.size());
+  struct rusage usage;
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("%zu inputs replayed, peak memory %ld MB\n", files.size(), usage.ru_maxrss / 1024);
   return files.empty() ? 1 : 0;
 }

@@ -2,7 +2,6 @@
 #include "archive_builder.h"
 
 #include "container/crc16.h"
-#include "fake_platform.h"
 
 Bytes TestCore() {
   Bytes core(20480);
