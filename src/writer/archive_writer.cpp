@@ -167,6 +167,7 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
   std::mutex progressLock;
   uint64_t inputDone = 0;
   uint64_t packedDone = 0;
+  uint64_t inputFinished = 0;
   auto worker = [&]() {
     for (;;) {
       size_t w = next.fetch_add(1);
@@ -179,7 +180,7 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
           std::lock_guard<std::mutex> hold(progressLock);
           inputDone += uint64_t(bytes - reported);
           reported = bytes;
-          options.Progress(inputDone, inputTotal, packedDone);
+          options.Progress(inputDone, inputTotal, packedDone, inputFinished);
         };
       }
       plans[size_t(f)] = PlanFile(history, f, options.Level, inner);
@@ -187,7 +188,8 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
         std::lock_guard<std::mutex> hold(progressLock);
         inputDone += fileData[size_t(f)].size() - uint64_t(reported);
         packedDone += plans[size_t(f)].Data.size();
-        options.Progress(inputDone, inputTotal, packedDone);
+        inputFinished += fileData[size_t(f)].size();
+        options.Progress(inputDone, inputTotal, packedDone, inputFinished);
       }
     }
   };

@@ -28,10 +28,11 @@ struct ArchiveEntry {
   std::span<const uint8_t> Data;  // file contents (the caller keeps them alive); unused for folders
 };
 
-// Input bytes coded so far, input bytes in all, archive bytes produced so far.
+// Input bytes coded so far and in all; the coded bytes of the files finished
+// so far and those files' input bytes, whose quotient is the ratio so far.
 // Calls come from the coding threads, one at a time.
-using PackProgress =
-    std::function<void(uint64_t inputDone, uint64_t inputTotal, uint64_t packedSoFar)>;
+using PackProgress = std::function<void(uint64_t inputDone, uint64_t inputTotal,
+                                        uint64_t packedFinished, uint64_t inputFinished)>;
 // Receives the distributable in pieces; false stops the writing as failed.
 using ByteSink = std::function<bool(const uint8_t* data, size_t size)>;
 

@@ -341,17 +341,24 @@ TEST(WriterArchive, EveryLevelAndThreadCountGivesTheSameFiles) {
 TEST(WriterArchive, ProgressReachesTheTotal) {
   std::vector<Input> inputs = {{"a", false, Text(300000, 1)}, {"b", false, Text(1000, 2)}};
   PackOptions options;
-  uint64_t lastDone = 0, total = 0, calls = 0;
-  options.Progress = [&](uint64_t done, uint64_t all, uint64_t) {
+  uint64_t lastDone = 0, total = 0, calls = 0, lastPacked = 0, lastFinished = 0;
+  options.Progress = [&](uint64_t done, uint64_t all, uint64_t packed, uint64_t finished) {
     EXPECT_GE(done, lastDone);
+    EXPECT_LE(finished, done);
     lastDone = done;
     total = all;
+    lastPacked = packed;
+    lastFinished = finished;
     ++calls;
   };
   Packed p = Pack(Core(), inputs, options);
   ASSERT_TRUE(p.Result.Ok);
   EXPECT_EQ(total, 301000u);
   EXPECT_EQ(lastDone, total);
+  EXPECT_EQ(lastFinished, total);
+  // Both files finished: the packed count is their coded data, a part of the file.
+  EXPECT_GT(lastPacked, 0u);
+  EXPECT_LT(lastPacked, p.File.size());
   EXPECT_GE(calls, 2u);
 }
 

@@ -356,9 +356,10 @@ Status RunPack(const PackCommand& c) {
   PackResult result;
   {
     ProgressLine progress(c.Quiet);
-    options.Progress = [&](uint64_t done, uint64_t total, uint64_t packed) {
-      progress.Update(static_cast<int64_t>(done), static_cast<int64_t>(total),
-                      done > 0 ? static_cast<double>(packed) / static_cast<double>(done) : -1);
+    options.Progress = [&](uint64_t done, uint64_t total, uint64_t packed, uint64_t finished) {
+      progress.Update(
+          static_cast<int64_t>(done), static_cast<int64_t>(total),
+          finished > 0 ? static_cast<double>(packed) / static_cast<double>(finished) : -1);
     };
     result = WriteArchive(core, entries, options, sink);
   }
