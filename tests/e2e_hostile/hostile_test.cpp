@@ -294,6 +294,7 @@ TEST_F(Hostile, EveryTruncationIsRefusedCleanly) {
     ++runs;
     if (HasFatalFailure()) return;
   }
+  RecordProperty("cuts", runs);
   EXPECT_GT(runs, 100);
 }
 
@@ -320,6 +321,8 @@ TEST_F(Hostile, EveryBitFlipEndsCleanly) {
       }
     }
   }
+  RecordProperty("flips", static_cast<int>(8 * (whole.size() - 20480)));
+  RecordProperty("caught by the block check", caught);
   EXPECT_GT(caught, 500);
 }
 
