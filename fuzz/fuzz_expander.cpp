@@ -15,10 +15,9 @@
 
 namespace {
 
+// Beside the repairs (kRepairSize, kRepairChecks, kRepairPassword; the password is the
+// scripted one):
 enum Mode : uint8_t {
-  kFixSize = 0x01,      // store the real size as OriginalSize
-  kFixChecks = 0x02,    // make every block pass its check
-  kFixPassword = 0x04,  // make the scripted password the right one
   kDoubleByte = 0x08,   // a double-byte code page
   kPresetItems = 0x10,  // a file, a folder and a file in a folder's place exist
   kLaunchFails = 0x20,  // the run-after command cannot be started
@@ -40,17 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint8_t faultOp = in.Byte() % kOpCount;
   uint8_t faultAt = in.Byte();
 
-  static const Bytes kCore = TestCore();
-  Bytes file = kCore;
-  Bytes body = in.Rest();
-  file.insert(file.end(), body.begin(), body.end());
-  if (mode & kFixSize) FixOriginalSize(file);
-  HeaderLayout layout = FindHeader(file);
-  if (layout.Complete) {
-    bool isProtected = file[layout.FlagOffset] != 0;
-    if ((mode & kFixPassword) && isProtected) FixCheckWord(file, layout, password);
-    if (mode & kFixChecks) FixBlockChecks(file, layout.StreamStart, isProtected ? password : "");
-  }
+  Bytes file = RepairedDistributable(in.Rest(), mode, password);
 
   ResetFake();
   FakeSystem& fake = Fake();

@@ -17,18 +17,15 @@
 
 namespace {
 
-enum Mode : uint8_t {
-  kFixSize = 0x01,      // store the real size as OriginalSize
-  kFixChecks = 0x02,    // make every block pass its check
-  kFixPassword = 0x04,  // make the password the right one
-  kSkipBytes = 0x08,    // ask for no file's bytes (list) instead of all (test, extract)
-};
+// Beside the repairs (kRepairSize, kRepairChecks, kRepairPassword):
+constexpr uint8_t kSkipBytes =
+    0x08;  // ask for no file's bytes (list) instead of all (test, extract)
 
 // The archive as a file: the reader opens a path, and a memory file needs no disk.
 std::string AsFile(const Bytes& file) {
   static int fd = memfd_create("varnow-fuzz-reader", 0);
-  if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, file.data(), file.size(), 0) !=
-                                             static_cast<ssize_t>(file.size()))
+  if (fd < 0 || ftruncate(fd, 0) != 0 ||
+      pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size()))
     InvariantBroken("cannot make the memory file");
   return "/proc/self/fd/" + std::to_string(fd);
 }
@@ -44,17 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   in.Byte();
   in.Byte();
 
-  static const Bytes kCore = TestCore();
-  Bytes file = kCore;
-  Bytes body = in.Rest();
-  file.insert(file.end(), body.begin(), body.end());
-  if (mode & kFixSize) FixOriginalSize(file);
-  HeaderLayout layout = FindHeader(file);
-  if (layout.Complete) {
-    bool isProtected = file[layout.FlagOffset] != 0;
-    if ((mode & kFixPassword) && isProtected) FixCheckWord(file, layout, password);
-    if (mode & kFixChecks) FixBlockChecks(file, layout.StreamStart, isProtected ? password : "");
-  }
+  Bytes file = RepairedDistributable(in.Rest(), mode, password);
 
   ArchiveReader reader;
   Status s = reader.Open(AsFile(file));
@@ -76,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return Success();
   };
   callbacks.EndFile = [&](const EntryRecord& r) {
-    if (wanted && delivered != r.FileSize) InvariantBroken("a file of the wrong size reported whole");
+    if (wanted && delivered != r.FileSize)
+      InvariantBroken("a file of the wrong size reported whole");
     return Success();
   };
   if (s.Ok()) s = reader.ReadEntries(callbacks);

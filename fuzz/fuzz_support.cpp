@@ -110,3 +110,17 @@ void InvariantBroken(const char* what) {
   std::fprintf(stderr, "invariant broken: %s\n", what);
   std::abort();
 }
+
+Bytes RepairedDistributable(const Bytes& body, uint8_t mode, const std::string& password) {
+  static const Bytes kCore = TestCore();
+  Bytes file = kCore;
+  file.insert(file.end(), body.begin(), body.end());
+  if (mode & kRepairSize) FixOriginalSize(file);
+  HeaderLayout layout = FindHeader(file);
+  if (layout.Complete) {
+    bool isProtected = file[layout.FlagOffset] != 0;
+    if ((mode & kRepairPassword) && isProtected) FixCheckWord(file, layout, password);
+    if (mode & kRepairChecks) FixBlockChecks(file, layout.StreamStart, isProtected ? password : "");
+  }
+  return file;
+}

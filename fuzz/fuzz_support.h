@@ -41,6 +41,13 @@ void FixCheckWord(Bytes& file, const HeaderLayout& layout, const std::string& pa
 // passes, its data unscrambled with key (empty: stored plain).
 void FixBlockChecks(Bytes& file, size_t streamStart, const std::string& key);
 
+// The repairs a whole-archive target's mode byte may ask for.
+inline constexpr uint8_t kRepairSize = 0x01;      // store the real size as OriginalSize
+inline constexpr uint8_t kRepairChecks = 0x02;    // make every block pass its check
+inline constexpr uint8_t kRepairPassword = 0x04;  // make password the right one
+// The fixed test core followed by body, with the repairs that mode asks for.
+Bytes RepairedDistributable(const Bytes& body, uint8_t mode, const std::string& password);
+
 // A name as the fake stores it stays inside the folder the expander runs in:
 // not absolute, no colon, no component that names a parent folder.
 bool StaysInside(const std::string& name, bool doubleByte);
