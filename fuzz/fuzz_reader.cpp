@@ -2,9 +2,10 @@
 // on files from anywhere) over the Linux platform, on an arbitrary archive
 // behind the fixed test core. The input starts like the expander target's
 // (mode byte, password, answers and fault bytes, which are read and
-// ignored), so the two share their seeds. Every read must end with exit code
-// 0, 1 or 2 and no crash, and a read that succeeds must have handed over
-// exactly FileSize bytes of every file whose bytes it was asked for.
+// ignored), so the two share their seeds: corpus/reader links to
+// corpus/expander. Every read must end with exit code 0, 1 or 2 and no
+// crash, and a read that succeeds must have handed over exactly FileSize
+// bytes of every file whose bytes it was asked for.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,9 +18,9 @@
 
 namespace {
 
-// Beside the repairs (kRepairSize, kRepairChecks, kRepairPassword):
-constexpr uint8_t kSkipBytes =
-    0x08;  // ask for no file's bytes (list) instead of all (test, extract)
+// Beside the repairs (kRepairSize, kRepairChecks, kRepairPassword): ask for
+// no file's bytes (as list does) instead of all (as test and extract do).
+constexpr uint8_t kSkipBytes = 0x08;
 
 // The archive as a file: the reader opens a path, and a memory file needs no disk.
 std::string AsFile(const Bytes& file) {

@@ -57,10 +57,6 @@ void DeliverOutput(const uint8_t* data, int32_t count) {
   if (gActiveReader != nullptr) gActiveReader->Deliver(data, count);
 }
 
-bool IsSafeForWindowsCore(const std::string& name) {
-  return IsSafeNameFor(name.data(), static_cast<int32_t>(name.size()), true);
-}
-
 ArchiveReader::~ArchiveReader() {
   Close();
   if (gActiveReader == this) gActiveReader = nullptr;
@@ -223,7 +219,9 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
       ReadEntryName();
       record.Name.assign(e.EntryName, static_cast<size_t>(e.EntryNameLength));
       entryName = record.Name;
-      if (info_.Core == CoreKind::kWindows && !IsSafeForWindowsCore(record.Name))
+      // The shared read checked the Linux rules; a Windows core refuses more.
+      if (info_.Core == CoreKind::kWindows &&
+          !IsSafeNameFor(record.Name.data(), static_cast<int32_t>(record.Name.size()), true))
         throw ReaderStop{"entry name '" + DisplayText(page, record.Name) +
                          "' leaves the current folder or names a drive or stream"};
       if (IsFolderEntry()) {

@@ -86,8 +86,3 @@ class ArchiveReader {
   const ReadCallbacks* callbacks_ = nullptr;
   Status deliverStatus_;
 };
-
-// The Windows core refuses more names than the Linux port's check does: a
-// colon (drive or stream) and components of only dots and blanks with at
-// least two dots. True when name passes that check too.
-bool IsSafeForWindowsCore(const std::string& name);

@@ -1,7 +1,7 @@
 // Walking the sources with statx (for the birth time), following symbolic
 // links as the format has none, and checking every stored name against what
-// the target's core accepts: its own IsSafeName, and on Windows the colon,
-// the characters Windows forbids and names Windows would change.
+// the target's core accepts: the core's own name check with the target's
+// rules, and on Windows the characters Windows forbids and names it would change.
 #include "pack_sources.h"
 
 #include <dirent.h>
@@ -204,8 +204,8 @@ Status StoredName(const std::string& relative, const std::string& diskPath, cons
     return Refused(shown +
                    ": the name starts with '*', which the core reads as a shared-name "
                    "mark");
-  if (!IsSafeName(stored.data(), static_cast<int32_t>(stored.size())) ||
-      (target == TargetKind::kWindows && !IsSafeForWindowsCore(stored)))
+  if (!IsSafeNameFor(stored.data(), static_cast<int32_t>(stored.size()),
+                     target == TargetKind::kWindows))
     return Refused(shown + ": the core would refuse this name");
   return Success();
 }
