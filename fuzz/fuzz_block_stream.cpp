@@ -72,7 +72,7 @@ int RequestBytes() {
   OpenArchive();
   PasswordGate();
   for (int64_t i = 0; i < gRequests; ++i) {
-    gSeen.push_back(NextArchiveByte());
+    gSeen.push_back(NextArchiveByte(gState.Stream));
     ++gHandedOut;
     if (gEndSeenAfter < 0 && gState.Stream.EndOfArchive) gEndSeenAfter = i;
   }

@@ -12,6 +12,7 @@
 #include "codec/output_window.h"
 #include "container/archive_header.h"
 #include "driver/expander_state.h"
+#include "entries/files_folders.h"
 #include "entries/history.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
@@ -32,7 +33,6 @@ int DecodeOneEntry() {
   PrepareHistory();
   HistoryState& h = gState.History;
   h.HistoryRing[h.CurrentSlot].SlotLength = gTarget < kSlotCapacity ? gTarget : kSlotCapacity;
-  h.CaptureOffset = 0;
   gState.Entries.Skipping = gSkip;
   if (!gSkip) {
     __builtin_memcpy(gState.Entries.EntryName, "out", 4);
@@ -40,12 +40,14 @@ int DecodeOneEntry() {
   }
   // A slot is never a null pointer, even an empty one.
   static const uint8_t kEmpty[1] = {};
-  StartWindow(gDictionary.empty() ? kEmpty : gDictionary.data(),
-              static_cast<int32_t>(gDictionary.size()));
-  ResetDecoder();
-  DecodeEntryData(gTarget);
+  OutputWindow& w = gState.Window;
+  w.Sink = gSkip ? nullptr : WriteOutputFile;
+  StartWindow(w, gDictionary.empty() ? kEmpty : gDictionary.data(),
+              static_cast<int32_t>(gDictionary.size()), h.HistoryRing[h.CurrentSlot].SlotData, 0);
+  ResetDecoder(gState.Decoder);
+  DecodeEntryData(gState.Decoder, gState.Stream, w, gTarget);
   if (!gSkip) {
-    FinalFlush();
+    FinalFlush(w);
     SysCloseFile(gState.OutputFile);
     gState.OutputFile = kNoFile;
   }
@@ -69,7 +71,8 @@ Outcome RunOnce(const Bytes& file, bool skip) {
   gDirectBody = nullptr;
   const HistoryState& h = gState.History;
   const uint8_t* slot = h.HistoryRing[h.CurrentSlot].SlotData;
-  return {code, Fake().Output, gState.Decoder.BytesDecoded, Bytes(slot, slot + h.CaptureOffset)};
+  return {code, Fake().Output, gState.Decoder.BytesDecoded,
+          Bytes(slot, slot + gState.Window.CaptureOffset)};
 }
 
 }  // namespace

@@ -2,6 +2,17 @@
 // first. Leaves are sorted stably from the previous build's order, the lighter
 // of two merged entries becomes the bit-1 child, and a merged node ranks
 // behind every entry of equal weight.
+//
+// Done here in near-linear time with the same result as the list walk:
+// - the sort key of a leaf is its weight and then its previous position, so
+//   keys are unique and an insertion sort on them is stable by construction;
+// - merged nodes are made in non-decreasing weight, so the list's tail is two
+//   queues: the sorted leaves, and the pending merged nodes grouped in runs of
+//   equal weight. A merged node ranks behind equal leaves and behind earlier
+//   merged nodes of its weight, so the lightest entry is the newest node of
+//   the lightest run when that run is no heavier than the lightest leaf.
+//   Each run occupies a stack segment of Pending: it grows and shrinks at its
+//   top only, and a new run starts where the last one ends.
 #include "codec/code_tree.h"
 
 static void StartCounts(CodeTree& tree, int32_t favoured) {
@@ -14,47 +25,77 @@ static void StartCounts(CodeTree& tree, int32_t favoured) {
 void StartMainCounts(CodeTree& tree) { StartCounts(tree, 0); }
 void StartDistanceCounts(CodeTree& tree) { StartCounts(tree, kFavouredDistanceSymbols); }
 
+namespace {
+
+struct Run {
+  int32_t Weight;
+  int32_t Start;  // first slot of the run in Pending
+  int32_t Top;    // one past its newest node
+};
+
+}  // namespace
+
 void BuildCodeTree(CodeTree& tree) {
-  CodeNode** list = tree.NodeList;
+  // Key: the weight in bits 18 and up, 511 - previous position in bits 9-17,
+  // the symbol in bits 0-8: heavier first and, on equal weights, the earlier
+  // position first. Weights are positive, so keys compare as unsigned numbers.
+  uint64_t keys[kSymbolCount];
   for (int32_t s = 0; s < kSymbolCount; ++s) {
     CodeNode* leaf = &tree.NodeStore[s];
     leaf->Symbol = s;
     leaf->Weight = tree.SymbolCounts[s];
     leaf->Child0 = nullptr;
     leaf->Child1 = nullptr;
-    list[tree.SymbolOrder[s]] = leaf;
+    keys[tree.SymbolOrder[s]] =
+        static_cast<uint64_t>(static_cast<uint32_t>(leaf->Weight)) << 18 |
+        static_cast<uint32_t>((kSymbolCount - 1 - tree.SymbolOrder[s]) << 9 | s);
+  }
+  // Insertion sort, descending: between two builds few leaves change place.
+  for (int32_t i = 1; i < kSymbolCount; ++i) {
+    uint64_t key = keys[i];
+    int32_t j = i;
+    while (j > 0 && keys[j - 1] < key) {
+      keys[j] = keys[j - 1];
+      --j;
+    }
+    keys[j] = key;
+  }
+  CodeNode** list = tree.NodeList;
+  for (int32_t i = 0; i < kSymbolCount; ++i) {
+    int32_t s = static_cast<int32_t>(keys[i] & (kSymbolCount - 1));
+    list[i] = &tree.NodeStore[s];
+    tree.SymbolOrder[s] = i;
   }
 
-  // Bubble passes from the back; the list is nearly sorted, so they stop early.
-  // Equal weights are never swapped, which keeps the sort stable.
-  int32_t start = 0;
-  for (;;) {
-    int32_t lowest = -1;
-    for (int32_t j = kSymbolCount - 2; j >= start; --j) {
-      if (list[j]->Weight < list[j + 1]->Weight) {
-        CodeNode* t = list[j];
-        list[j] = list[j + 1];
-        list[j + 1] = t;
-        lowest = j;
+  CodeNode* pending[kSymbolCount];
+  Run runs[kSymbolCount];
+  int32_t firstRun = 0;  // lightest run with nodes left
+  int32_t runCount = 0;
+  int32_t nextLeaf = kSymbolCount - 1;  // lightest leaf not yet merged
+  for (int32_t made = kSymbolCount; made < kNodeCount; ++made) {
+    CodeNode* taken[2];
+    for (int32_t k = 0; k < 2; ++k) {
+      // On equal weights the merged node stands behind the leaf: it goes first.
+      if (firstRun < runCount &&
+          (nextLeaf < 0 || runs[firstRun].Weight <= list[nextLeaf]->Weight)) {
+        Run& r = runs[firstRun];
+        taken[k] = pending[--r.Top];
+        if (r.Top == r.Start) ++firstRun;
+      } else {
+        taken[k] = list[nextLeaf--];
       }
     }
-    if (lowest < 0) break;
-    start = lowest + 1;
-  }
-
-  for (int32_t i = 0; i < kSymbolCount; ++i) tree.SymbolOrder[list[i]->Symbol] = i;
-
-  for (int32_t n = kSymbolCount - 1; n >= 1; --n) {
-    CodeNode* node = &tree.NodeStore[kNodeCount - n];
-    node->Child0 = list[n - 1];
-    node->Child1 = list[n];
-    node->Weight = list[n - 1]->Weight + list[n]->Weight;
-    // The node now stands at n - 1; move it in front of every lighter entry.
-    int32_t p = n - 1;
-    while (p > 0 && list[p - 1]->Weight < node->Weight) {
-      list[p] = list[p - 1];
-      --p;
+    CodeNode* node = &tree.NodeStore[made];
+    node->Child0 = taken[1];  // the heavier, or the one that stood in front
+    node->Child1 = taken[0];
+    node->Weight = taken[0]->Weight + taken[1]->Weight;
+    if (firstRun < runCount && runs[runCount - 1].Weight == node->Weight) {
+      pending[runs[runCount - 1].Top++] = node;
+    } else {
+      int32_t start = firstRun < runCount ? runs[runCount - 1].Top : 0;
+      runs[runCount++] = {node->Weight, start, start + 1};
+      pending[start] = node;
     }
-    list[p] = node;
   }
+  list[0] = &tree.NodeStore[kNodeCount - 1];
 }

@@ -1,75 +1,152 @@
-// The reference decoder: a bit-by-bit walk from the root for every symbol,
-// with the rebuild schedules of both trees. Counts are raised as soon as a
-// symbol is known, so a rebuild sees every symbol decoded before it.
+// The decoder's fast path. It gives exactly what a bit-by-bit walk from the
+// root gives: the same symbols from the same trees at the same moments, the
+// same bytes, and the same reads of the block stream, since it fetches a byte
+// only where the walk would need a bit of it and the buffer has none left.
 #include "codec/decoder.h"
 
-#include "container/block_stream.h"
-#include "driver/expander_state.h"
 #include "driver/fatal_stop.h"
 
-uint32_t ReadBit() {
-  DecoderState& d = gState.Decoder;
-  if (d.BitCount == 0) d.BitBuffer = NextArchiveByte();
-  uint32_t bit = d.BitBuffer & 1u;
-  d.BitBuffer = static_cast<uint8_t>(d.BitBuffer >> 1);
-  d.BitCount = static_cast<uint8_t>((d.BitCount + 1) & 7);
-  return bit;
+void BuildDecodeTable(const CodeTree& tree, DecodeTable& table) {
+  struct Step {
+    const CodeNode* Node;
+    uint32_t Code;  // bits read so far, the first in bit 0
+    int32_t Depth;
+  };
+  Step stack[kTableBits + 1];
+  int32_t top = 0;
+  stack[top++] = {TreeRoot(tree), 0, 0};
+  while (top > 0) {
+    Step s = stack[--top];
+    while (s.Node->Child0 != nullptr && s.Depth < kTableBits) {
+      stack[top++] = {s.Node->Child1, s.Code | 1u << s.Depth, s.Depth + 1};
+      s = {s.Node->Child0, s.Code, s.Depth + 1};
+    }
+    uint16_t entry = s.Node->Child0 == nullptr
+                         ? static_cast<uint16_t>(s.Node->Symbol | s.Depth << 9)
+                         : static_cast<uint16_t>(kTableContinue | (s.Node - tree.NodeStore));
+    for (uint32_t c = s.Code; c < (1u << kTableBits); c += 1u << s.Depth) table.Entry[c] = entry;
+  }
 }
 
-uint32_t ReadBits(int32_t count) {
-  uint32_t value = 0;
-  for (int32_t i = 0; i < count; ++i) value |= ReadBit() << i;
-  return value;
+static void Rebuild(CodeTree& tree, DecodeTable& table) {
+  BuildCodeTree(tree);
+  BuildDecodeTable(tree, table);
 }
 
-int32_t DecodeSymbol(const CodeTree& tree) {
-  const CodeNode* node = TreeRoot(tree);
-  do {
-    node = ReadBit() ? node->Child1 : node->Child0;
-  } while (node->Child0 != nullptr);
-  return node->Symbol;
-}
-
-void ResetDecoder() {
-  DecoderState& d = gState.Decoder;
+void ResetDecoder(DecoderState& d) {
   StartMainCounts(d.MainTree);
   StartDistanceCounts(d.DistanceTree);
+  d.BitBuffer = 0;
   d.BitCount = 0;
-  BuildCodeTree(d.DistanceTree);
+  Rebuild(d.DistanceTree, d.DistanceTable);
   d.BytesDecoded = 0;
   d.SymbolsDecoded = 0;
   d.MatchesDecoded = 0;
 }
 
-void DecodeEntryData(int32_t target) {
-  DecoderState& d = gState.Decoder;
-  OutputWindow& w = gState.Window;
+// Tops the buffer up from the current block, never taking its last byte.
+static void Refill(DecoderState& d, BlockStream& s) {
+  int32_t available = BytesInBlock(s);
+  if (available <= 0 || d.BitCount > 56) return;
+  const uint8_t* bytes = NextBlockBytes(s);
+  int32_t take = (63 - d.BitCount) >> 3;
+  if (available >= 8) {
+    uint64_t word;
+    __builtin_memcpy(&word, bytes, 8);  // little-endian on both targets
+    d.BitBuffer |= word << d.BitCount;
+    d.BitCount += take * 8;
+    d.BitBuffer &= ~uint64_t{0} >> (64 - d.BitCount);
+  } else {
+    if (take > available) take = available;
+    for (int32_t i = 0; i < take; ++i) {
+      d.BitBuffer |= static_cast<uint64_t>(bytes[i]) << d.BitCount;
+      d.BitCount += 8;
+    }
+  }
+  TakeBlockBytes(s, take);
+}
+
+static uint32_t ReadBit(DecoderState& d, BlockStream& s) {
+  if (d.BitCount == 0) {
+    Refill(d, s);
+    if (d.BitCount == 0) {
+      d.BitBuffer = NextArchiveByte(s);
+      d.BitCount = 8;
+    }
+  }
+  uint32_t bit = static_cast<uint32_t>(d.BitBuffer & 1u);
+  d.BitBuffer >>= 1;
+  --d.BitCount;
+  return bit;
+}
+
+static uint32_t ReadBits(DecoderState& d, BlockStream& s, int32_t count) {
+  if (d.BitCount >= count) {
+    uint32_t value = static_cast<uint32_t>(d.BitBuffer & ((1u << count) - 1));
+    d.BitBuffer >>= count;
+    d.BitCount -= count;
+    return value;
+  }
+  uint32_t value = 0;
+  for (int32_t i = 0; i < count; ++i) value |= ReadBit(d, s) << i;
+  return value;
+}
+
+static int32_t DecodeSymbol(DecoderState& d, BlockStream& s, const CodeTree& tree,
+                            const DecodeTable& table) {
+  Refill(d, s);
+  const CodeNode* node = TreeRoot(tree);
+  if (d.BitCount >= kTableBits) {
+    uint16_t entry = table.Entry[d.BitBuffer & ((1u << kTableBits) - 1)];
+    if ((entry & kTableContinue) == 0) {
+      int32_t length = entry >> 9;
+      d.BitBuffer >>= length;
+      d.BitCount -= length;
+      return entry & (kSymbolCount - 1);
+    }
+    d.BitBuffer >>= kTableBits;
+    d.BitCount -= kTableBits;
+    node = &tree.NodeStore[entry & ~kTableContinue];
+  }
+  // The rest of a long code, or a code at a block's end: one bit at a time.
+  do {
+    node = ReadBit(d, s) ? node->Child1 : node->Child0;
+  } while (node->Child0 != nullptr);
+  return node->Symbol;
+}
+
+void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t target) {
   while (d.BytesDecoded < target) {
-    if (MainRebuildDue(d.SymbolsDecoded)) BuildCodeTree(d.MainTree);
-    int32_t symbol = DecodeSymbol(d.MainTree);
+    if (MainRebuildDue(d.SymbolsDecoded)) Rebuild(d.MainTree, d.MainTable);
+    int32_t symbol = DecodeSymbol(d, s, d.MainTree, d.MainTable);
     ++d.MainTree.SymbolCounts[symbol];
     if (symbol < kFirstMatchSymbol) {
-      PutByte(static_cast<uint8_t>(symbol));
+      PutByte(w, static_cast<uint8_t>(symbol));
       ++d.BytesDecoded;
     } else {
       int32_t length = symbol - (kFirstMatchSymbol - kMinMatchLength);
-      if (symbol == kLongMatchSymbol) length += static_cast<int32_t>(ReadBits(kLongMatchExtraBits));
-      int32_t slot = DecodeSymbol(d.DistanceTree);
+      if (symbol == kLongMatchSymbol) {
+        length += static_cast<int32_t>(ReadBits(d, s, kLongMatchExtraBits));
+      }
+      int32_t slot = DecodeSymbol(d, s, d.DistanceTree, d.DistanceTable);
       ++d.DistanceTree.SymbolCounts[slot];
       uint32_t distance =
-          static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(kDistanceExtraBits);
+          static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(d, s, kDistanceExtraBits);
       // A distance before the first dictionary byte is outside well-formed
       // data; after the first flush the window always reaches 16384 back.
       if (distance > WindowReach(w)) BrokenError();
       // A final match may run past the target, but never past what a size can count.
       if (length > 0x7FFFFFFF - d.BytesDecoded) BrokenError();
-      for (int32_t k = 0; k < length; ++k) {
-        PutByte(ByteAtDistance(w, distance));
-      }
+      CopyMatch(w, distance, length);
       d.BytesDecoded += length;
       ++d.MatchesDecoded;
-      if (DistanceRebuildDue(d.MatchesDecoded)) BuildCodeTree(d.DistanceTree);
+      if (DistanceRebuildDue(d.MatchesDecoded)) Rebuild(d.DistanceTree, d.DistanceTable);
     }
     ++d.SymbolsDecoded;
   }
+  // The next entry starts on a fresh byte: whole bytes not yet read go back.
+  GiveBackBytes(s, d.BitCount >> 3);
+  d.BitBuffer = 0;
+  d.BitCount = 0;
+  CaptureHistory(w);
 }

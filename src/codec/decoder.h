@@ -1,25 +1,43 @@
 // The symbol decoder: a bit stream of literals and matches coded with the two
 // adaptive trees, read least significant bit first, rebuilt on the shared
 // schedules. Decoded bytes go to the output window.
+//
+// Bits are taken through a 64-bit buffer filled from the current block's
+// bytes short of its last one; a bit the buffer lacks is fetched a byte at a
+// time through NextArchiveByte, so no block is read before a bit of it is
+// needed. Whole bytes left in the buffer at the end of an entry go back to the
+// block stream. After every tree build a table maps the next kTableBits bits
+// to a symbol and its code length, or to the node where a longer code goes on.
 #pragma once
 
 #include <stdint.h>
 
 #include "codec/code_tree.h"
+#include "codec/output_window.h"
+#include "container/block_stream.h"
 
-struct DecoderState {
-  CodeTree MainTree;       // literals and match lengths
-  CodeTree DistanceTree;   // high part of match distances
-  uint8_t BitBuffer;       // current byte, shifted right per bit taken
-  uint8_t BitCount;        // bits taken of it; 0 means a fresh byte is due
-  int32_t BytesDecoded;    // bytes produced for this entry
-  int32_t SymbolsDecoded;  // main symbols decoded in this entry
-  int32_t MatchesDecoded;  // matches decoded in this entry
+inline constexpr int32_t kTableBits = 10;           // bits of look-ahead per table step
+inline constexpr uint16_t kTableContinue = 0x8000;  // entry names a node, not a leaf
+
+struct DecodeTable {
+  // Leaf: symbol | code length << 9. Longer code: kTableContinue | node index.
+  uint16_t Entry[1 << kTableBits];
 };
 
-uint32_t ReadBit();
-uint32_t ReadBits(int32_t count);
-int32_t DecodeSymbol(const CodeTree& tree);
-void ResetDecoder();
+struct DecoderState {
+  CodeTree MainTree;          // literals and match lengths
+  CodeTree DistanceTree;      // high part of match distances
+  DecodeTable MainTable;      // look-up for MainTree as last built
+  DecodeTable DistanceTable;  // look-up for DistanceTree as last built
+  uint64_t BitBuffer;         // bits not yet taken, the next one in bit 0
+  int32_t BitCount;           // how many; bits above them are 0
+  int32_t BytesDecoded;       // bytes produced for this entry
+  int32_t SymbolsDecoded;     // main symbols decoded in this entry
+  int32_t MatchesDecoded;     // matches decoded in this entry
+};
+
+void BuildDecodeTable(const CodeTree& tree, DecodeTable& table);
+void ResetDecoder(DecoderState& d);
 // Decodes until at least target bytes were produced; target <= 0 reads nothing.
-void DecodeEntryData(int32_t target);
+// A distance before the window's first byte is refused before its copy.
+void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t target);

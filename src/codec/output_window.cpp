@@ -4,33 +4,65 @@
 // slides exactly the same and hands on nothing.
 #include "codec/output_window.h"
 
-#include "driver/expander_state.h"
+#include "entries/history.h"
 
-void StartWindow(const uint8_t* dictionary, int32_t dictionaryLength) {
-  OutputWindow& w = gState.Window;
+void StartWindow(OutputWindow& w, const uint8_t* dictionary, int32_t dictionaryLength,
+                 uint8_t* captureSlot, int32_t captureOffset) {
   __builtin_memcpy(w.WindowBuffer, dictionary, static_cast<uint32_t>(dictionaryLength));
   w.WindowPosition = static_cast<uint32_t>(dictionaryLength);
   w.WindowBase = 0;
   w.WriteStart = dictionaryLength;
+  w.CaptureSlot = captureSlot;
+  w.CaptureOffset = captureOffset;
+  w.CapturedUpTo = w.WindowPosition;
 }
 
-void PutByte(uint8_t byte) {
-  OutputWindow& w = gState.Window;
-  if (w.WindowPosition - w.WindowBase >= static_cast<uint32_t>(kWindowSize)) {
-    if (!gState.Entries.Skipping) {
-      DeliverOutput(w.WindowBuffer + w.WriteStart, kFlushSize - w.WriteStart);
+void CaptureHistory(OutputWindow& w) {
+  // Once the slot is full nothing more is kept.
+  int32_t room = kSlotCapacity - w.CaptureOffset;
+  int32_t count = static_cast<int32_t>(w.WindowPosition - w.CapturedUpTo);
+  if (count > room) count = room;
+  if (count <= 0) return;
+  __builtin_memcpy(w.CaptureSlot + w.CaptureOffset,
+                   w.WindowBuffer + (w.CapturedUpTo - w.WindowBase), static_cast<uint32_t>(count));
+  w.CaptureOffset += count;
+  w.CapturedUpTo += static_cast<uint32_t>(count);
+}
+
+void FlushWindow(OutputWindow& w) {
+  CaptureHistory(w);
+  if (w.Sink != nullptr)
+    w.Sink(w.SinkContext, w.WindowBuffer + w.WriteStart, kFlushSize - w.WriteStart);
+  w.WriteStart = 0;
+  __builtin_memmove(w.WindowBuffer, w.WindowBuffer + kFlushSize, kKeepSize);
+  w.WindowBase += kFlushSize;
+  // Bytes the slot no longer wants may have slid out; it never asks for them.
+  if (w.CapturedUpTo < w.WindowBase) w.CapturedUpTo = w.WindowBase;
+}
+
+void CopyMatch(OutputWindow& w, uint32_t distance, int32_t length) {
+  while (length > 0) {
+    if (w.WindowPosition - w.WindowBase >= static_cast<uint32_t>(kWindowSize)) FlushWindow(w);
+    int32_t at = static_cast<int32_t>(w.WindowPosition - w.WindowBase);
+    int32_t count = kWindowSize - at;
+    if (count > length) count = length;
+    uint8_t* to = w.WindowBuffer + at;
+    const uint8_t* from = to - distance;
+    if (distance >= 8) {
+      // Each 8-byte piece reads only bytes written before it; the last piece
+      // may write up to 7 bytes past the count, into bytes not yet appended.
+      for (int32_t k = 0; k < count; k += 8) __builtin_memcpy(to + k, from + k, 8);
+    } else {
+      for (int32_t k = 0; k < count; ++k) to[k] = from[k];
     }
-    w.WriteStart = 0;
-    __builtin_memmove(w.WindowBuffer, w.WindowBuffer + kFlushSize, kKeepSize);
-    w.WindowBase += kFlushSize;
+    w.WindowPosition += static_cast<uint32_t>(count);
+    length -= count;
   }
-  w.WindowBuffer[w.WindowPosition - w.WindowBase] = byte;
-  CaptureHistoryByte(byte);
-  ++w.WindowPosition;
 }
 
-void FinalFlush() {
-  OutputWindow& w = gState.Window;
+void FinalFlush(OutputWindow& w) {
+  CaptureHistory(w);
   int32_t held = static_cast<int32_t>(w.WindowPosition - w.WindowBase);
-  if (held > 0) DeliverOutput(w.WindowBuffer + w.WriteStart, held - w.WriteStart);
+  if (held > 0 && w.Sink != nullptr)
+    w.Sink(w.SinkContext, w.WindowBuffer + w.WriteStart, held - w.WriteStart);
 }

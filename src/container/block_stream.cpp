@@ -1,14 +1,15 @@
-// NextArchiveByte: hands out payload bytes from checked blocks. A block is
+// The block stream: hands out payload bytes from checked blocks. A block is
 // read when its first byte is wanted, unscrambled with the password running on
-// across blocks, and checked; check bytes are never scrambled.
+// across blocks, and checked in the same pass; check bytes are never
+// scrambled. Readers that take several bytes at once (the bit reader) get the
+// current block's bytes short of its last one, so that the last byte, and the
+// test for the end of the archive with it, always goes through NextArchiveByte.
 #include "container/block_stream.h"
 
 #include "container/crc16.h"
-#include "driver/expander_state.h"
 #include "driver/fatal_stop.h"
 
-static void ReadBlock() {
-  BlockStream& s = gState.Stream;
+static void ReadBlock(BlockStream& s) {
   int32_t n = 0;
   while (n < kBlockSize) {
     int32_t got = SysReadFile(s.ArchiveFile, s.BlockBuffer + n, kBlockSize - n);
@@ -25,16 +26,15 @@ static void ReadBlock() {
       s.BlockBuffer[i] ^= static_cast<uint8_t>(s.Password[s.KeyPosition - 1]);
       s.KeyPosition = s.KeyPosition == s.PasswordLength ? 1 : s.KeyPosition + 1;
     }
-    crc = Crc16Update(crc, s.BlockBuffer[i]);
+    crc = Crc16UpdateByTable(crc, s.BlockBuffer[i]);
   }
   if (crc != 0) BrokenError();
   s.BlockDataLength = n - 2;
 }
 
-uint8_t NextArchiveByte() {
-  BlockStream& s = gState.Stream;
+uint8_t NextArchiveByte(BlockStream& s) {
   int32_t p = s.ConsumedCount % kBlockDataSize;
-  if (p == 0) ReadBlock();
+  if (p == 0) ReadBlock(s);
   if (p >= s.BlockDataLength) ReadError();
   if (p == s.BlockDataLength - 1) {
     int32_t position = SysFilePosition(s.ArchiveFile);

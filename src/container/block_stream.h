@@ -28,4 +28,18 @@ struct BlockStream {
 };
 
 // The next payload byte; a damaged block or a request past the end stops the run.
-uint8_t NextArchiveByte();
+uint8_t NextArchiveByte(BlockStream& s);
+
+// Bytes of the current block that may be taken at once: those after the next
+// one up to, not including, the block's last byte. None when the next byte
+// starts a new block (it is read only when NextArchiveByte needs it).
+inline int32_t BytesInBlock(const BlockStream& s) {
+  int32_t p = s.ConsumedCount % kBlockDataSize;
+  return p == 0 ? 0 : s.BlockDataLength - 1 - p;
+}
+inline const uint8_t* NextBlockBytes(const BlockStream& s) {
+  return s.BlockBuffer + s.ConsumedCount % kBlockDataSize;
+}
+// count <= BytesInBlock; count whole bytes taken back are handed out again.
+inline void TakeBlockBytes(BlockStream& s, int32_t count) { s.ConsumedCount += count; }
+inline void GiveBackBytes(BlockStream& s, int32_t count) { s.ConsumedCount -= count; }

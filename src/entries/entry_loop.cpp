@@ -1,11 +1,11 @@
 // ExpandAllEntries: every record in order until the block stream has handed
 // out its last byte. The whole header of a file entry is read and checked
 // before the user is asked anything or anything is made.
-#include "codec/decoder.h"
 #include "codec/output_window.h"
 #include "driver/expander_state.h"
 #include "driver/fatal_stop.h"
 #include "entries/entry_records.h"
+#include "entries/entry_steps.h"
 #include "entries/files_folders.h"
 #include "entries/history.h"
 
@@ -16,17 +16,11 @@ static void ExpandOneEntry() {
     MakeFolders(e.EntryName, e.EntryNameLength - 1);
     return;
   }
-  ReadFileHeader();
-  const EntryHeader& h = e.Header;
-  SetCurrentLength(h.FileSize);
-  SelectReference(h.RefBack, h.PrefixLength, h.FileSize);
+  ReadFileEntryHeader();
   AskOverwrite();
   MakeFolders(e.EntryName, FolderPart(e.EntryName));
-  if (!e.Skipping) CreateOutputFile(PrefixBytes(), h.PrefixLength);
-  CopyPrefix();
-  LoadDictionary();
-  ResetDecoder();
-  DecodeEntryData(h.FileSize - h.PrefixLength);
+  if (!e.Skipping) CreateOutputFile(PrefixBytes(), e.Header.PrefixLength);
+  DecodeFileEntry(e.Skipping ? nullptr : WriteOutputFile, nullptr);
   if (!e.Skipping) FinishOutputFile();
   AdvanceSlot();
 }

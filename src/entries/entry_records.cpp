@@ -11,18 +11,18 @@
 void ReadEntryName() {
   EntryState& e = gState.Entries;
   int32_t length = 0;
-  uint8_t b = NextArchiveByte();
+  uint8_t b = NextArchiveByte(gState.Stream);
   if (b == kSharedNameMark) {
-    int32_t shared = NextArchiveByte() + 2;
+    int32_t shared = NextArchiveByte(gState.Stream) + 2;
     if (shared > e.PreviousNameLength) shared = e.PreviousNameLength;
     __builtin_memcpy(e.EntryName, e.PreviousName, static_cast<uint32_t>(shared));
     length = shared;
-    b = NextArchiveByte();
+    b = NextArchiveByte(gState.Stream);
   }
   while (b != 0) {
     if (length >= kNameLimit - 1) BrokenError();
     e.EntryName[length++] = static_cast<char>(b);
-    b = NextArchiveByte();
+    b = NextArchiveByte(gState.Stream);
   }
   e.EntryName[length] = 0;
   e.EntryNameLength = length;
@@ -69,7 +69,7 @@ bool IsSafeNameFor(const char* name, int32_t length, bool windowsRules) {
 }
 
 static void ReadBytes(uint8_t* out, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) out[i] = NextArchiveByte();
+  for (int32_t i = 0; i < count; ++i) out[i] = NextArchiveByte(gState.Stream);
 }
 
 static uint32_t Little32(const uint8_t* b) {
@@ -86,11 +86,11 @@ void ReadFileHeader() {
   h.LastWriteTime = {Little32(raw + 16), Little32(raw + 20)};
   h.FileSize = static_cast<int32_t>(Little32(raw + 24));
   if (h.FileSize < 0) BrokenError();
-  h.RefBack = NextArchiveByte();
+  h.RefBack = NextArchiveByte(gState.Stream);
   h.PrefixLength = 0;
   if (h.RefBack != 0) {
-    h.PrefixLength = NextArchiveByte();
-    h.PrefixLength |= NextArchiveByte() << 8;
+    h.PrefixLength = NextArchiveByte(gState.Stream);
+    h.PrefixLength |= NextArchiveByte(gState.Stream) << 8;
   } else {
     h.RefBack = 1;
   }

@@ -69,18 +69,18 @@ void AskOverwrite() {
   }
 }
 
-void DeliverOutput(const uint8_t* data, int32_t count) {
+void WriteOutputFile(void*, const uint8_t* data, int32_t count) {
   if (SysWriteFile(gState.OutputFile, data, count) != count) WriteError();
 }
 
 void CreateOutputFile(const uint8_t* prefix, int32_t prefixLength) {
   gState.OutputFile = SysCreateFile(gState.Entries.EntryName);
   if (gState.OutputFile == kNoFile) WriteError();
-  if (prefixLength > 0) DeliverOutput(prefix, prefixLength);
+  if (prefixLength > 0) WriteOutputFile(nullptr, prefix, prefixLength);
 }
 
 void FinishOutputFile() {
-  FinalFlush();
+  FinalFlush(gState.Window);
   const EntryHeader& h = gState.Entries.Header;
   if (!SysSetFileTimes(gState.OutputFile, &h.CreationTime, &h.LastAccessTime, &h.LastWriteTime)) {
     WriteError();

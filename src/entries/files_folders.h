@@ -10,5 +10,7 @@ int32_t FolderPart(const char* name);
 // Makes every folder along path[0, length), which ends with a backslash.
 void MakeFolders(const char* path, int32_t length);
 void AskOverwrite();
+// The output window's sink: writes to the file being expanded.
+void WriteOutputFile(void* context, const uint8_t* data, int32_t count);
 void CreateOutputFile(const uint8_t* prefix, int32_t prefixLength);
 void FinishOutputFile();

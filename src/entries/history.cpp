@@ -39,21 +39,12 @@ void CopyPrefix() {
   HistoryState& h = gState.History;
   __builtin_memcpy(h.HistoryRing[h.CurrentSlot].SlotData, h.HistoryRing[h.RefSlot].SlotData,
                    static_cast<uint32_t>(h.PrefixLength));
-  h.CaptureOffset = h.PrefixLength;
 }
 
-void LoadDictionary() {
+void LoadDictionary(OutputWindow& w) {
   HistoryState& h = gState.History;
-  StartWindow(h.HistoryRing[h.RefSlot].SlotData + h.Dictionary.DictionaryStart,
-              h.Dictionary.DictionaryLength);
-}
-
-void CaptureHistoryByte(uint8_t byte) {
-  HistoryState& h = gState.History;
-  // Once past the slot's capacity nothing more is kept, so the offset can stop.
-  if (h.CaptureOffset < kSlotCapacity) {
-    h.HistoryRing[h.CurrentSlot].SlotData[h.CaptureOffset++] = byte;
-  }
+  StartWindow(w, h.HistoryRing[h.RefSlot].SlotData + h.Dictionary.DictionaryStart,
+              h.Dictionary.DictionaryLength, h.HistoryRing[h.CurrentSlot].SlotData, h.PrefixLength);
 }
 
 void AdvanceSlot() {

@@ -43,7 +43,6 @@ struct HistoryState {
   int32_t RefSlot;                 // its reference slot
   int32_t PrefixLength;            // verbatim prefix of the entry
   DictionaryChoice Dictionary;     // preset dictionary of the entry
-  int32_t CaptureOffset;           // file position of the next captured byte
 };
 
 void PrepareHistory();
@@ -53,6 +52,7 @@ void SetCurrentLength(int32_t fileSize);
 void SelectReference(int32_t refBack, int32_t prefixLength, int32_t fileSize);
 const uint8_t* PrefixBytes();
 void CopyPrefix();
-void LoadDictionary();
-void CaptureHistoryByte(uint8_t byte);
+// Starts the window with the dictionary; it keeps the file's first bytes in
+// the current slot after the prefix.
+void LoadDictionary(struct OutputWindow& w);
 void AdvanceSlot();

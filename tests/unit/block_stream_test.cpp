@@ -98,7 +98,7 @@ TEST_P(EndOfArchiveTest, IsSetWhenTheLastByteIsHandedOut) {
     // Blocks are read lazily: the file is read only for the first byte of a block.
     int readsBefore = Fake().Calls[kOpRead];
     ASSERT_FALSE(gState.Stream.EndOfArchive) << c.What << " before byte " << i;
-    ASSERT_EQ(NextArchiveByte(), payload[i]) << c.What << " byte " << i;
+    ASSERT_EQ(NextArchiveByte(gState.Stream), payload[i]) << c.What << " byte " << i;
     ASSERT_EQ(Fake().Calls[kOpRead] > readsBefore, i % 4096 == 0) << c.What << " byte " << i;
   }
   EXPECT_TRUE(gState.Stream.EndOfArchive) << c.What;
@@ -133,9 +133,9 @@ TEST(BlockStream, PasswordRunsOnAcrossTheBlockBoundary) {
   size_t second = 20489 + 4098;
   EXPECT_EQ(file[second], payload[4096] ^ 'y');
   EXPECT_EQ(file[20489 + 4095], payload[4095] ^ 'x');
-  for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(NextArchiveByte(), payload[i]);
+  for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(NextArchiveByte(gState.Stream), payload[i]);
   EXPECT_EQ(gState.Stream.KeyPosition, 2);
-  EXPECT_EQ(NextArchiveByte(), payload[4096]);
+  EXPECT_EQ(NextArchiveByte(gState.Stream), payload[4096]);
   EXPECT_EQ(gState.Stream.KeyPosition, 3);  // 4100 mod 3 = 2: character 3 is next
 }
 

@@ -6,6 +6,7 @@
 #include "archive_builder.h"
 #include "codec/output_window.h"
 #include "driver/expander_state.h"
+#include "entries/files_folders.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
 
@@ -150,13 +151,13 @@ WindowSnapshot PutThrough(const Bytes& bytes, bool skipping) {
   ResetExpanderState();
   Fake().OwnFile = TestCore();
   PrepareHistory();
-  gState.History.CaptureOffset = 0;
-  gState.Entries.Skipping = skipping;
   if (!skipping) gState.OutputFile = SysCreateFile("W");
   static const uint8_t kNoDictionary[1] = {};
-  StartWindow(kNoDictionary, 0);
-  for (uint8_t b : bytes) PutByte(b);
-  const OutputWindow& w = gState.Window;
+  OutputWindow& w = gState.Window;
+  w.Sink = skipping ? nullptr : WriteOutputFile;
+  StartWindow(w, kNoDictionary, 0, gState.History.HistoryRing[1].SlotData, 0);
+  for (uint8_t b : bytes) PutByte(w, b);
+  CaptureHistory(w);
   return {w.WindowPosition, w.WindowBase, Bytes(w.WindowBuffer, w.WindowBuffer + kWindowSize)};
 }
 

@@ -1,8 +1,7 @@
-// The writer's reader: the expander's entry loop, step for step, over the
-// shared modules (ReadEntryName, ReadFileHeader, SelectReference, CopyPrefix,
-// LoadDictionary, DecodeEntryData, FinalFlush, AdvanceSlot). The four routines
-// the shared code calls back are defined here: the failure routines throw, and
-// DeliverOutput hands the window's bytes to the active reader.
+// The writer's reader: the expander's entry loop over the same entry steps
+// (ReadEntryName, ReadFileEntryHeader, DecodeFileEntry, FinalFlush,
+// AdvanceSlot). The failure routines the shared code calls are defined here
+// and throw; the window's sink hands the decoded bytes to the reader.
 #include "archive_reader.h"
 
 #include <errno.h>
@@ -21,6 +20,7 @@
 #include "driver/expander_state.h"
 #include "driver/fatal_stop.h"
 #include "entries/entry_records.h"
+#include "entries/entry_steps.h"
 #include "entries/history.h"
 #include "text_codec.h"
 
@@ -34,8 +34,6 @@ struct CoreStop {
 struct CallbackStop {
   Status Result;
 };
-
-ArchiveReader* gActiveReader = nullptr;
 
 void Check(Status s) {
   if (!s.Ok()) throw CallbackStop{std::move(s)};
@@ -53,14 +51,11 @@ int64_t StreamDataBytes(int64_t streamBytes) {
 [[noreturn]] void WriteError() { throw CoreStop{CoreStopKind::kWrite}; }
 [[noreturn]] void BrokenError() { throw CoreStop{CoreStopKind::kBroken}; }
 
-void DeliverOutput(const uint8_t* data, int32_t count) {
-  if (gActiveReader != nullptr) gActiveReader->Deliver(data, count);
+void ArchiveReader::DeliverToReader(void* reader, const uint8_t* data, int32_t count) {
+  static_cast<ArchiveReader*>(reader)->Deliver(data, count);
 }
 
-ArchiveReader::~ArchiveReader() {
-  Close();
-  if (gActiveReader == this) gActiveReader = nullptr;
-}
+ArchiveReader::~ArchiveReader() { Close(); }
 
 void ArchiveReader::Close() {
   if (fd_ >= 0) close(fd_);
@@ -201,7 +196,6 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
   const CodePage page = *ParseCodePage(info_.Core == CoreKind::kWindows ? "1252" : "UTF-8");
   const int64_t dataTotal = StreamDataBytes(info_.FileBytes - info_.StreamOffset);
   callbacks_ = &callbacks;
-  gActiveReader = this;
   Stage stage = Stage::kName;
   int64_t entryIndex = 0;
   std::string entryName;
@@ -231,12 +225,10 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
       } else {
         stage = Stage::kHeader;
         const int32_t before = gState.Stream.ConsumedCount;
-        ReadFileHeader();
+        ReadFileEntryHeader();
         const EntryHeader& h = e.Header;
         // 28 bytes of times and size, then RefBack, then PrefixLength unless RefBack is 0.
         record.StoredRefBack = gState.Stream.ConsumedCount - before == 29 ? 0 : h.RefBack;
-        SetCurrentLength(h.FileSize);
-        SelectReference(h.RefBack, h.PrefixLength, h.FileSize);
         record.Creation = h.CreationTime;
         record.LastAccess = h.LastAccessTime;
         record.LastWrite = h.LastWriteTime;
@@ -249,18 +241,15 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
         e.Skipping = !wantBytes;
         if (wantBytes && h.PrefixLength > 0 && callbacks.Output)
           Check(callbacks.Output(PrefixBytes(), h.PrefixLength));
-        CopyPrefix();
-        LoadDictionary();
-        ResetDecoder();
         stage = Stage::kData;
         const int32_t dataStart = gState.Stream.ConsumedCount;
         const int32_t target = h.FileSize - h.PrefixLength;
-        DecodeEntryData(target);
+        DecodeFileEntry(wantBytes ? DeliverToReader : nullptr, this);
         if (gState.Decoder.BytesDecoded > (target > 0 ? target : 0))
           throw ReaderStop{"the last match of entry '" + DisplayText(page, record.Name) +
                            "' runs " + std::to_string(gState.Decoder.BytesDecoded - target) +
                            " bytes past its size"};
-        if (wantBytes) FinalFlush();
+        if (wantBytes) FinalFlush(gState.Window);
         record.PackedBytes = gState.Stream.ConsumedCount - dataStart;
         AdvanceSlot();
         if (callbacks.EndFile) Check(callbacks.EndFile(record));
@@ -301,7 +290,6 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
     }
   }
   callbacks_ = nullptr;
-  gActiveReader = nullptr;
   Close();
   return result;
 }

@@ -73,10 +73,10 @@ class ArchiveReader {
   // broken block, a malformed entry or an archive that ends early.
   Status ReadEntries(const ReadCallbacks& callbacks);
 
-  // Called by DeliverOutput.
-  void Deliver(const uint8_t* data, int32_t count);
-
  private:
+  // The output window's sink while a file's bytes are wanted.
+  static void DeliverToReader(void* reader, const uint8_t* data, int32_t count);
+  void Deliver(const uint8_t* data, int32_t count);
   Status ReadOneEntry(const ReadCallbacks& callbacks, EntryRecord& record);
   void Close();
 

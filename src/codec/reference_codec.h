@@ -1,0 +1,26 @@
+// The reference codec: the tree build as a list walk (bubble sort, each merged
+// node moved forward past lighter entries) and the decoder as a bit-by-bit
+// walk from the root, one archive byte and one output byte at a time. Not in
+// the cores: the tests and fuzzers hold the fast path against it.
+#pragma once
+
+#include <stdint.h>
+
+#include "codec/code_tree.h"
+#include "codec/output_window.h"
+#include "container/block_stream.h"
+
+void BuildCodeTreeReference(CodeTree& tree);
+
+struct ReferenceDecoder {
+  CodeTree MainTree;
+  CodeTree DistanceTree;
+  uint8_t BitBuffer;  // current byte, shifted right per bit taken
+  uint8_t BitCount;   // bits taken of it; 0 means a fresh byte is due
+  int32_t BytesDecoded;
+  int32_t SymbolsDecoded;
+  int32_t MatchesDecoded;
+};
+
+void ResetReferenceDecoder(ReferenceDecoder& d);
+void ReferenceDecodeEntryData(ReferenceDecoder& d, BlockStream& s, OutputWindow& w, int32_t target);
