@@ -35,10 +35,11 @@ struct CodeTree {
   int32_t SymbolCounts[kSymbolCount];  // running counts, read by the build
   int32_t SymbolOrder[kSymbolCount];   // list position of each leaf in the last build
   CodeNode NodeStore[kNodeCount];      // leaves 0-511, internal nodes 512-1022
-  CodeNode* NodeList[kSymbolCount];    // working list; entry 0 is the root after a build
+  CodeNode* NodeList[kSymbolCount];    // the leaves in the order of the last build
 };
 
-// Start counts and the identity order, as at the start of every file entry.
+// Start counts and the identity order, as at the start of every file entry;
+// a tree is started by one of these before its first build.
 void StartMainCounts(CodeTree& tree);
 void StartDistanceCounts(CodeTree& tree);
 
@@ -46,7 +47,8 @@ void StartDistanceCounts(CodeTree& tree);
 // of the previous build. Cannot fail.
 void BuildCodeTree(CodeTree& tree);
 
-inline const CodeNode* TreeRoot(const CodeTree& tree) { return tree.NodeList[0]; }
+// The last merge makes the last node.
+inline const CodeNode* TreeRoot(const CodeTree& tree) { return &tree.NodeStore[kNodeCount - 1]; }
 
 // Rebuild schedules, shared by decoder and encoder. The main tree is built
 // before main symbol number n (from 0) when this holds; the distance tree is

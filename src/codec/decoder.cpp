@@ -34,11 +34,22 @@ static void Rebuild(CodeTree& tree, DecodeTable& table) {
 }
 
 void ResetDecoder(DecoderState& d) {
+  if (!d.StartTablesMade) {
+    StartMainCounts(d.MainTree);
+    Rebuild(d.MainTree, d.StartMainTable);
+    StartDistanceCounts(d.DistanceTree);
+    Rebuild(d.DistanceTree, d.StartDistanceTable);
+    d.StartTablesMade = true;
+  }
+  // The start counts sort in symbol order, so a build would leave the
+  // identity order as it found it. The start codes are 8 to 10 bits long, so
+  // their tables hold every leaf and no node of these trees is ever walked.
   StartMainCounts(d.MainTree);
   StartDistanceCounts(d.DistanceTree);
+  __builtin_memcpy(&d.DistanceTable, &d.StartDistanceTable, sizeof d.DistanceTable);
+  d.UseDistanceTable = true;
   d.BitBuffer = 0;
   d.BitCount = 0;
-  Rebuild(d.DistanceTree, d.DistanceTable);
   d.BytesDecoded = 0;
   d.SymbolsDecoded = 0;
   d.MatchesDecoded = 0;
@@ -80,6 +91,14 @@ static uint32_t ReadBit(DecoderState& d, BlockStream& s) {
   return bit;
 }
 
+// The rest of a code, one bit at a time.
+static int32_t WalkFrom(DecoderState& d, BlockStream& s, const CodeNode* node) {
+  do {
+    node = ReadBit(d, s) ? node->Child1 : node->Child0;
+  } while (node->Child0 != nullptr);
+  return node->Symbol;
+}
+
 static uint32_t ReadBits(DecoderState& d, BlockStream& s, int32_t count) {
   if (d.BitCount >= count) {
     uint32_t value = static_cast<uint32_t>(d.BitBuffer & ((1u << count) - 1));
@@ -92,32 +111,39 @@ static uint32_t ReadBits(DecoderState& d, BlockStream& s, int32_t count) {
   return value;
 }
 
+// Bits above BitCount are 0, so a table entry found with fewer bits than the
+// table takes is the right one when its code is no longer than the bits held:
+// the code is then decided by them alone. Otherwise the code is longer than
+// what the buffer holds, and the walk would fetch the next byte now.
 static int32_t DecodeSymbol(DecoderState& d, BlockStream& s, const CodeTree& tree,
                             const DecodeTable& table) {
   Refill(d, s);
-  const CodeNode* node = TreeRoot(tree);
-  if (d.BitCount >= kTableBits) {
+  for (;;) {
     uint16_t entry = table.Entry[d.BitBuffer & ((1u << kTableBits) - 1)];
     if ((entry & kTableContinue) == 0) {
       int32_t length = entry >> 9;
-      d.BitBuffer >>= length;
-      d.BitCount -= length;
-      return entry & (kSymbolCount - 1);
+      if (length <= d.BitCount) {
+        d.BitBuffer >>= length;
+        d.BitCount -= length;
+        return entry & (kSymbolCount - 1);
+      }
+    } else if (d.BitCount >= kTableBits) {
+      d.BitBuffer >>= kTableBits;
+      d.BitCount -= kTableBits;
+      return WalkFrom(d, s, &tree.NodeStore[entry & ~kTableContinue]);
     }
-    d.BitBuffer >>= kTableBits;
-    d.BitCount -= kTableBits;
-    node = &tree.NodeStore[entry & ~kTableContinue];
+    d.BitBuffer |= static_cast<uint64_t>(NextArchiveByte(s)) << d.BitCount;
+    d.BitCount += 8;
   }
-  // The rest of a long code, or a code at a block's end: one bit at a time.
-  do {
-    node = ReadBit(d, s) ? node->Child1 : node->Child0;
-  } while (node->Child0 != nullptr);
-  return node->Symbol;
 }
 
 void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t target) {
   while (d.BytesDecoded < target) {
-    if (MainRebuildDue(d.SymbolsDecoded)) Rebuild(d.MainTree, d.MainTable);
+    if (d.SymbolsDecoded == 0) {
+      __builtin_memcpy(&d.MainTable, &d.StartMainTable, sizeof d.MainTable);
+    } else if (MainRebuildDue(d.SymbolsDecoded)) {
+      Rebuild(d.MainTree, d.MainTable);
+    }
     int32_t symbol = DecodeSymbol(d, s, d.MainTree, d.MainTable);
     ++d.MainTree.SymbolCounts[symbol];
     if (symbol < kFirstMatchSymbol) {
@@ -128,7 +154,8 @@ void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t t
       if (symbol == kLongMatchSymbol) {
         length += static_cast<int32_t>(ReadBits(d, s, kLongMatchExtraBits));
       }
-      int32_t slot = DecodeSymbol(d, s, d.DistanceTree, d.DistanceTable);
+      int32_t slot = d.UseDistanceTable ? DecodeSymbol(d, s, d.DistanceTree, d.DistanceTable)
+                                        : WalkFrom(d, s, TreeRoot(d.DistanceTree));
       ++d.DistanceTree.SymbolCounts[slot];
       uint32_t distance =
           static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(d, s, kDistanceExtraBits);
@@ -140,7 +167,11 @@ void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t t
       CopyMatch(w, distance, length);
       d.BytesDecoded += length;
       ++d.MatchesDecoded;
-      if (DistanceRebuildDue(d.MatchesDecoded)) Rebuild(d.DistanceTree, d.DistanceTable);
+      if (DistanceRebuildDue(d.MatchesDecoded)) {
+        BuildCodeTree(d.DistanceTree);
+        d.UseDistanceTable = d.MatchesDecoded >= 1024;
+        if (d.UseDistanceTable) BuildDecodeTable(d.DistanceTree, d.DistanceTable);
+      }
     }
     ++d.SymbolsDecoded;
   }

@@ -8,6 +8,9 @@
 // needed. Whole bytes left in the buffer at the end of an entry go back to the
 // block stream. After every tree build a table maps the next kTableBits bits
 // to a symbol and its code length, or to the node where a longer code goes on.
+// The trees of the start counts are the same for every entry: their tables
+// are made once and copied. While the distance tree is young it is rebuilt
+// every 64 matches, too often to pay for a table: it is walked instead.
 #pragma once
 
 #include <stdint.h>
@@ -25,15 +28,19 @@ struct DecodeTable {
 };
 
 struct DecoderState {
-  CodeTree MainTree;          // literals and match lengths
-  CodeTree DistanceTree;      // high part of match distances
-  DecodeTable MainTable;      // look-up for MainTree as last built
-  DecodeTable DistanceTable;  // look-up for DistanceTree as last built
-  uint64_t BitBuffer;         // bits not yet taken, the next one in bit 0
-  int32_t BitCount;           // how many; bits above them are 0
-  int32_t BytesDecoded;       // bytes produced for this entry
-  int32_t SymbolsDecoded;     // main symbols decoded in this entry
-  int32_t MatchesDecoded;     // matches decoded in this entry
+  CodeTree MainTree;           // literals and match lengths
+  CodeTree DistanceTree;       // high part of match distances
+  DecodeTable MainTable;       // look-up for MainTree as last built
+  DecodeTable DistanceTable;   // look-up for DistanceTree as last built, while UseDistanceTable
+  bool UseDistanceTable;       // off while the distance tree is rebuilt every 64 matches
+  bool StartTablesMade;        // the two start tables below are filled
+  DecodeTable StartMainTable;  // the tables of the start counts, the same for every entry
+  DecodeTable StartDistanceTable;
+  uint64_t BitBuffer;      // bits not yet taken, the next one in bit 0
+  int32_t BitCount;        // how many; bits above them are 0
+  int32_t BytesDecoded;    // bytes produced for this entry
+  int32_t SymbolsDecoded;  // main symbols decoded in this entry
+  int32_t MatchesDecoded;  // matches decoded in this entry
 };
 
 void BuildDecodeTable(const CodeTree& tree, DecodeTable& table);

@@ -47,6 +47,8 @@ void BuildCodeTreeReference(CodeTree& tree) {
     }
     list[p] = node;
   }
+  // The list is left as the fast build leaves it: the leaves in sorted order.
+  for (int32_t s = 0; s < kSymbolCount; ++s) list[tree.SymbolOrder[s]] = &tree.NodeStore[s];
 }
 
 static uint32_t ReadBit(ReferenceDecoder& d, BlockStream& s) {
