@@ -101,27 +101,11 @@ void BuildCodeTree(CodeTree& tree) {
       pending[start] = node;
     }
   };
-  int32_t made = kSymbolCount;
-  while (made < kNodeCount) {
-    int32_t w = leafWeight[nextLeaf];
-    if (nextLeaf >= 1 && leafWeight[nextLeaf - 1] == w &&
-        (firstRun == runCount || runWeight[firstRun] > w)) {
-      // Leaves of one weight, lighter than every merged node: they pair up
-      // from the back, and their nodes, all twice as heavy, join one run.
-      do {
-        CodeNode* node = &tree.NodeStore[made++];
-        node->Child0 = list[nextLeaf - 1];
-        node->Child1 = list[nextLeaf];
-        node->Weight = 2 * w;
-        nextLeaf -= 2;
-        push(node, 2 * w);
-      } while (nextLeaf >= 1 && leafWeight[nextLeaf - 1] == w);
-      continue;
-    }
+  for (int32_t made = kSymbolCount; made < kNodeCount; ++made) {
     int32_t lighterWeight, heavierWeight;
     CodeNode* lighter = takeLightest(lighterWeight);
     CodeNode* heavier = takeLightest(heavierWeight);  // or the one that stood in front
-    CodeNode* node = &tree.NodeStore[made++];
+    CodeNode* node = &tree.NodeStore[made];
     node->Child0 = heavier;
     node->Child1 = lighter;
     node->Weight = lighterWeight + heavierWeight;

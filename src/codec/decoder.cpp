@@ -137,6 +137,13 @@ static int32_t DecodeSymbol(DecoderState& d, BlockStream& s, const CodeTree& tre
   }
 }
 
+// Stops the run as broken with the stream where the bit-by-bit walk would
+// have it: whole bytes not yet read are given back first.
+[[noreturn]] static void Refuse(DecoderState& d, BlockStream& s) {
+  GiveBackBytes(s, d.BitCount >> 3);
+  BrokenError();
+}
+
 void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t target) {
   while (d.BytesDecoded < target) {
     if (d.SymbolsDecoded == 0) {
@@ -161,9 +168,9 @@ void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t t
           static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(d, s, kDistanceExtraBits);
       // A distance before the first dictionary byte is outside well-formed
       // data; after the first flush the window always reaches 16384 back.
-      if (distance > WindowReach(w)) BrokenError();
+      if (distance > WindowReach(w)) Refuse(d, s);
       // A final match may run past the target, but never past what a size can count.
-      if (length > 0x7FFFFFFF - d.BytesDecoded) BrokenError();
+      if (length > 0x7FFFFFFF - d.BytesDecoded) Refuse(d, s);
       CopyMatch(w, distance, length);
       d.BytesDecoded += length;
       ++d.MatchesDecoded;

@@ -72,14 +72,16 @@ void InjectFault(FakeOp op, int nth, FaultKind kind) {
   gFake.Fault[op] = kind;
 }
 
-int RunExpander() {
+int RunInsideExit(int (*body)()) {
   gRunning = true;
   if (setjmp(gExitJump) == 0) {
-    gExitCode = ExpanderMain();
+    gExitCode = body();
   }
   gRunning = false;
   return gExitCode;
 }
+
+int RunExpander() { return RunInsideExit(ExpanderMain); }
 
 FileHandle SysOpenOwnFile() {
   if (Faulted(kOpOpenOwn)) return kNoFile;

@@ -67,6 +67,9 @@ void ResetFake();
 void InjectFault(FakeOp op, int nth, FaultKind kind = kFaultFail);
 // Runs the whole expander on the fake and returns its exit code.
 int RunExpander();
+// Runs body (a part of the core) the same way: an exit or a fatal stop
+// inside it returns here with its code. body keeps no objects with destructors.
+int RunInsideExit(int (*body)());
 // Makes file the fake's own file and input its standard input, then runs the
 // expander; the fake is not reset, so items and faults set before stay.
 int RunOnFake(const std::vector<uint8_t>& file, const std::string& input = "");

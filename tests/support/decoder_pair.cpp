@@ -1,0 +1,97 @@
+// Both decoders run inside the fake's exit, so that a read error or a broken
+// stream ends the run as it ends the expander, and the trace records it.
+#include "decoder_pair.h"
+
+#include "codec/decoder.h"
+#include "codec/reference_codec.h"
+#include "container/archive_header.h"
+#include "driver/expander_state.h"
+#include "entries/history.h"
+#include "fake_platform.h"
+
+namespace {
+
+const DecoderInput* gInput = nullptr;
+DecoderTrace* gTrace = nullptr;
+bool gReference = false;
+ReferenceDecoder gReferenceDecoder;
+uint8_t gSlot[kSlotCapacity];
+
+void Collect(void*, const uint8_t* data, int32_t count) {
+  gTrace->Output.insert(gTrace->Output.end(), data, data + count);
+  gTrace->Deliveries.push_back({count, Fake().Calls[kOpRead], Fake().Calls[kOpPosition]});
+}
+
+int DecodeBody() {
+  ResetExpanderState();
+  OpenArchive();
+  BlockStream& s = gState.Stream;
+  for (int32_t i = 0; i < gInput->Skip; ++i) NextArchiveByte(s);
+  OutputWindow& w = gState.Window;
+  w.Sink = gInput->Skipping ? nullptr : Collect;
+  static const uint8_t kEmpty[1] = {};
+  StartWindow(w, gInput->Dictionary.empty() ? kEmpty : gInput->Dictionary.data(),
+              static_cast<int32_t>(gInput->Dictionary.size()), gSlot, 0);
+  if (gReference) {
+    ResetReferenceDecoder(gReferenceDecoder);
+    ReferenceDecodeEntryData(gReferenceDecoder, s, w, gInput->Target);
+    gTrace->Decoded = gReferenceDecoder.BytesDecoded;
+  } else {
+    ResetDecoder(gState.Decoder);
+    DecodeEntryData(gState.Decoder, s, w, gInput->Target);
+    gTrace->Decoded = gState.Decoder.BytesDecoded;
+  }
+  FinalFlush(w);
+  gTrace->Consumed = s.ConsumedCount;
+  gTrace->EndOfArchive = s.EndOfArchive;
+  gTrace->Captured.assign(gSlot, gSlot + w.CaptureOffset);
+  for (int i = 0; i < 3 && !s.EndOfArchive; ++i) gTrace->Following.push_back(NextArchiveByte(s));
+  return 0;
+}
+
+}  // namespace
+
+DecoderTrace RunDecoder(bool reference, const DecoderInput& input) {
+  DecoderTrace trace;
+  ResetFake();
+  Fake().OwnFile = input.File;
+  gInput = &input;
+  gTrace = &trace;
+  gReference = reference;
+  trace.ExitCode = RunInsideExit(DecodeBody);
+  trace.Console = Fake().Output;
+  trace.LastPosition = gState.Stream.ConsumedCount;
+  gInput = nullptr;
+  gTrace = nullptr;
+  return trace;
+}
+
+Bytes EntryDataArchive(const Bytes& payload) {
+  ArchiveParts parts;
+  parts.Payload = payload;
+  return BuildDistributable(parts);
+}
+
+std::string TraceDifference(const DecoderTrace& a, const DecoderTrace& b) {
+  std::string d;
+  auto note = [&](bool differs, const std::string& what) {
+    if (differs) d += what + "; ";
+  };
+  note(a.ExitCode != b.ExitCode,
+       "exit " + std::to_string(a.ExitCode) + " vs " + std::to_string(b.ExitCode));
+  note(a.Console != b.Console, "console '" + a.Console + "' vs '" + b.Console + "'");
+  note(a.Output != b.Output, "output of " + std::to_string(a.Output.size()) + " vs " +
+                                 std::to_string(b.Output.size()) + " bytes");
+  note(a.Deliveries != b.Deliveries, "deliveries or the reads before them");
+  note(a.Decoded != b.Decoded,
+       "decoded " + std::to_string(a.Decoded) + " vs " + std::to_string(b.Decoded));
+  note(a.Consumed != b.Consumed,
+       "consumed " + std::to_string(a.Consumed) + " vs " + std::to_string(b.Consumed));
+  note(a.EndOfArchive != b.EndOfArchive, "end of archive");
+  note(a.Captured != b.Captured, "captured history");
+  note(a.Following != b.Following, "bytes after the entry");
+  note(a.LastPosition != b.LastPosition, "stream position at the end " +
+                                             std::to_string(a.LastPosition) + " vs " +
+                                             std::to_string(b.LastPosition));
+  return d;
+}
