@@ -17,6 +17,8 @@
 //   top only, and a new run starts where the last one ends.
 #include "codec/code_tree.h"
 
+static constexpr int32_t kNoWeight = 0x7FFFFFFF;  // heavier than any entry
+
 static void StartCounts(CodeTree& tree, int32_t favoured) {
   for (int32_t s = 0; s < kSymbolCount; ++s) {
     tree.SymbolCounts[s] = s < favoured ? 2 : 1;
@@ -59,37 +61,35 @@ void BuildCodeTree(CodeTree& tree) {
     }
     leaf->Weight = weight;
   }
-  int32_t leafWeight[kSymbolCount];
+  // Leaf weights from index 1, with a sentinel at 0: no leaf left looks
+  // heavier than any entry (weights sum to less than kNoWeight).
+  int32_t leafWeight[kSymbolCount + 1];
+  leafWeight[0] = kNoWeight;
   for (int32_t i = 0, c = 0, d = 0; i < kSymbolCount; ++i) {
     uint64_t key =
         d == dirtyCount || (c < cleanCount && clean[c] > dirty[d]) ? clean[c++] : dirty[d++];
     int32_t s = static_cast<int32_t>(key & (kSymbolCount - 1));
     list[i] = &tree.NodeStore[s];
-    leafWeight[i] = static_cast<int32_t>(key >> 18);
+    leafWeight[i + 1] = static_cast<int32_t>(key >> 18);
     tree.SymbolOrder[s] = i;
   }
 
-  // Pending merged nodes, one stack segment per run of equal weight.
+  // Pending merged nodes, one stack segment per run of equal weight; the run
+  // after the last is a sentinel that looks heavier than any entry.
   CodeNode* pending[kSymbolCount];
-  int32_t runWeight[kSymbolCount];
+  int32_t runWeight[kSymbolCount + 1];
   int32_t runStart[kSymbolCount];  // first slot of the run in pending
   int32_t runTop[kSymbolCount];    // one past its newest node
   int32_t firstRun = 0;            // lightest run with nodes left
   int32_t runCount = 0;
-  int32_t nextLeaf = kSymbolCount - 1;  // lightest leaf not yet merged
-  // Takes the lightest entry left. On equal weights the merged node stands
-  // behind the leaf, so it goes first.
-  auto takeLightest = [&](int32_t& weight) -> CodeNode* {
-    if (firstRun < runCount && (nextLeaf < 0 || runWeight[firstRun] <= leafWeight[nextLeaf])) {
-      weight = runWeight[firstRun];
-      CodeNode* node = pending[--runTop[firstRun]];
-      if (runTop[firstRun] == runStart[firstRun]) ++firstRun;
-      return node;
-    }
-    weight = leafWeight[nextLeaf];
-    return list[nextLeaf--];
-  };
-  auto push = [&](CodeNode* node, int32_t weight) {
+  runWeight[0] = kNoWeight;
+  int32_t leaf = kSymbolCount;  // the lightest leaf left is list[leaf - 1]
+  CodeNode* next = &tree.NodeStore[kSymbolCount];
+  auto merge = [&](CodeNode* heavier, CodeNode* lighter, int32_t weight) {
+    CodeNode* node = next++;
+    node->Child0 = heavier;
+    node->Child1 = lighter;
+    node->Weight = weight;
     if (firstRun < runCount && runWeight[runCount - 1] == weight) {
       pending[runTop[runCount - 1]++] = node;
     } else {
@@ -97,18 +97,51 @@ void BuildCodeTree(CodeTree& tree) {
       runWeight[runCount] = weight;
       runStart[runCount] = start;
       runTop[runCount] = start + 1;
-      ++runCount;
+      runWeight[++runCount] = kNoWeight;
       pending[start] = node;
     }
   };
-  for (int32_t made = kSymbolCount; made < kNodeCount; ++made) {
-    int32_t lighterWeight, heavierWeight;
-    CodeNode* lighter = takeLightest(lighterWeight);
-    CodeNode* heavier = takeLightest(heavierWeight);  // or the one that stood in front
-    CodeNode* node = &tree.NodeStore[made];
-    node->Child0 = heavier;
-    node->Child1 = lighter;
-    node->Weight = lighterWeight + heavierWeight;
-    push(node, node->Weight);
+  auto takeNode = [&]() {
+    CodeNode* node = pending[--runTop[firstRun]];
+    if (runTop[firstRun] == runStart[firstRun]) ++firstRun;
+    return node;
+  };
+  // On equal weights a merged node stands behind the leaf, so it goes first.
+  while (next < &tree.NodeStore[kNodeCount]) {
+    int32_t nodeWeight = runWeight[firstRun];
+    if (nodeWeight <= leafWeight[leaf]) {
+      // The two newest nodes of the lightest run, as long as it has two.
+      int32_t r = firstRun;
+      while (runTop[r] - runStart[r] >= 2) {
+        CodeNode* lighter = pending[--runTop[r]];
+        CodeNode* heavier = pending[--runTop[r]];
+        merge(heavier, lighter, 2 * nodeWeight);
+      }
+      if (runTop[r] == runStart[r]) {
+        ++firstRun;
+        continue;
+      }
+      // One node left: it pairs with the next lightest entry.
+      CodeNode* lighter = takeNode();
+      if (runWeight[firstRun] <= leafWeight[leaf]) {
+        int32_t weight = runWeight[firstRun];
+        merge(takeNode(), lighter, nodeWeight + weight);
+      } else {
+        merge(list[leaf - 1], lighter, nodeWeight + leafWeight[leaf]);
+        --leaf;
+      }
+      continue;
+    }
+    // Leaves while the two lightest are leaves.
+    while (leaf >= 2 && leafWeight[leaf - 1] < runWeight[firstRun]) {
+      merge(list[leaf - 2], list[leaf - 1], leafWeight[leaf - 1] + leafWeight[leaf]);
+      leaf -= 2;
+    }
+    if (leaf >= 1 && leafWeight[leaf] < runWeight[firstRun]) {
+      // One leaf, then the lightest node.
+      int32_t weight = runWeight[firstRun];
+      merge(takeNode(), list[leaf - 1], leafWeight[leaf] + weight);
+      --leaf;
+    }
   }
 }
