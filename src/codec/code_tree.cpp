@@ -52,6 +52,7 @@ void BuildCodeTree(CodeTree& tree) {
       clean[cleanCount++] = key;
       lastCleanWeight = weight;
     } else {
+      // Insertion: the changed leaves come mostly in their new order already.
       int32_t j = dirtyCount++;
       while (j > 0 && dirty[j - 1] < key) {
         dirty[j] = dirty[j - 1];

@@ -48,143 +48,179 @@ void ResetDecoder(DecoderState& d) {
   StartDistanceCounts(d.DistanceTree);
   __builtin_memcpy(&d.DistanceTable, &d.StartDistanceTable, sizeof d.DistanceTable);
   d.UseDistanceTable = true;
-  d.BitBuffer = 0;
-  d.BitCount = 0;
   d.BytesDecoded = 0;
   d.SymbolsDecoded = 0;
   d.MatchesDecoded = 0;
 }
 
+namespace {
+
+// The bit buffer lives in the entry loop's locals, so that it stays in
+// registers; the routines that work on it are inlined into the loop.
+struct Bits {
+  uint64_t Buffer;  // bits not yet taken, the next one in bit 0; above them 0
+  int32_t Count;    // how many
+};
+
+#define VARNOW_INLINE inline __attribute__((always_inline))
+
 // Tops the buffer up from the current block, never taking its last byte.
-static void Refill(DecoderState& d, BlockStream& s) {
+VARNOW_INLINE void Refill(Bits& b, BlockStream& s) {
   int32_t available = BytesInBlock(s);
-  if (available <= 0 || d.BitCount > 56) return;
+  if (available <= 0) return;
   const uint8_t* bytes = NextBlockBytes(s);
-  int32_t take = (63 - d.BitCount) >> 3;
+  int32_t take = (63 - b.Count) >> 3;
   if (available >= 8) {
     uint64_t word;
     __builtin_memcpy(&word, bytes, 8);  // little-endian on both targets
-    d.BitBuffer |= word << d.BitCount;
-    d.BitCount += take * 8;
-    d.BitBuffer &= ~uint64_t{0} >> (64 - d.BitCount);
+    b.Buffer |= word << b.Count;
+    b.Count += take * 8;
+    b.Buffer &= ~uint64_t{0} >> (64 - b.Count);
   } else {
     if (take > available) take = available;
     for (int32_t i = 0; i < take; ++i) {
-      d.BitBuffer |= static_cast<uint64_t>(bytes[i]) << d.BitCount;
-      d.BitCount += 8;
+      b.Buffer |= static_cast<uint64_t>(bytes[i]) << b.Count;
+      b.Count += 8;
     }
   }
   TakeBlockBytes(s, take);
 }
 
-static uint32_t ReadBit(DecoderState& d, BlockStream& s) {
-  if (d.BitCount == 0) {
-    Refill(d, s);
-    if (d.BitCount == 0) {
-      d.BitBuffer = NextArchiveByte(s);
-      d.BitCount = 8;
+VARNOW_INLINE uint32_t ReadBit(Bits& b, BlockStream& s) {
+  if (b.Count == 0) {
+    Refill(b, s);  // nothing when the next byte is the block's last or a new block's first
+    if (b.Count == 0) {
+      b.Buffer = NextArchiveByte(s);
+      b.Count = 8;
     }
   }
-  uint32_t bit = static_cast<uint32_t>(d.BitBuffer & 1u);
-  d.BitBuffer >>= 1;
-  --d.BitCount;
+  uint32_t bit = static_cast<uint32_t>(b.Buffer & 1u);
+  b.Buffer >>= 1;
+  --b.Count;
   return bit;
 }
 
+// The slow paths take the bits by value and hand them back, so that the
+// entry loop's copy never has to leave its registers.
+struct Walked {
+  Bits State;
+  uint32_t Value;  // symbol or bits read
+};
+
 // The rest of a code, one bit at a time.
-static int32_t WalkFrom(DecoderState& d, BlockStream& s, const CodeNode* node) {
+__attribute__((noinline)) Walked WalkFrom(Bits b, BlockStream& s, const CodeNode* node) {
   do {
-    node = ReadBit(d, s) ? node->Child1 : node->Child0;
+    node = ReadBit(b, s) ? node->Child1 : node->Child0;
   } while (node->Child0 != nullptr);
-  return node->Symbol;
+  return {b, static_cast<uint32_t>(node->Symbol)};
 }
 
-static uint32_t ReadBits(DecoderState& d, BlockStream& s, int32_t count) {
-  if (d.BitCount >= count) {
-    uint32_t value = static_cast<uint32_t>(d.BitBuffer & ((1u << count) - 1));
-    d.BitBuffer >>= count;
-    d.BitCount -= count;
+__attribute__((noinline)) Walked ReadBitsSlowly(Bits b, BlockStream& s, int32_t count) {
+  uint32_t value = 0;
+  for (int32_t i = 0; i < count; ++i) value |= ReadBit(b, s) << i;
+  return {b, value};
+}
+
+VARNOW_INLINE uint32_t ReadBits(Bits& b, BlockStream& s, int32_t count) {
+  if (b.Count >= count) {
+    uint32_t value = static_cast<uint32_t>(b.Buffer & ((1u << count) - 1));
+    b.Buffer >>= count;
+    b.Count -= count;
     return value;
   }
-  uint32_t value = 0;
-  for (int32_t i = 0; i < count; ++i) value |= ReadBit(d, s) << i;
-  return value;
+  Walked w = ReadBitsSlowly(b, s, count);
+  b = w.State;
+  return w.Value;
 }
 
-// Bits above BitCount are 0, so a table entry found with fewer bits than the
+VARNOW_INLINE int32_t Walk(Bits& b, BlockStream& s, const CodeNode* node) {
+  Walked w = WalkFrom(b, s, node);
+  b = w.State;
+  return static_cast<int32_t>(w.Value);
+}
+
+// Bits above Count are 0, so a table entry found with fewer bits than the
 // table takes is the right one when its code is no longer than the bits held:
 // the code is then decided by them alone. Otherwise the code is longer than
 // what the buffer holds, and the walk would fetch the next byte now.
-static int32_t DecodeSymbol(DecoderState& d, BlockStream& s, const CodeTree& tree,
-                            const DecodeTable& table) {
-  Refill(d, s);
+VARNOW_INLINE int32_t DecodeSymbol(Bits& b, BlockStream& s, const CodeTree& tree,
+                                   const DecodeTable& table) {
+  // Enough for a table step and the extra bits of a long match or a distance.
+  if (b.Count < 32) Refill(b, s);
   for (;;) {
-    uint16_t entry = table.Entry[d.BitBuffer & ((1u << kTableBits) - 1)];
+    uint16_t entry = table.Entry[b.Buffer & ((1u << kTableBits) - 1)];
     if ((entry & kTableContinue) == 0) {
       int32_t length = entry >> 9;
-      if (length <= d.BitCount) {
-        d.BitBuffer >>= length;
-        d.BitCount -= length;
+      if (length <= b.Count) {
+        b.Buffer >>= length;
+        b.Count -= length;
         return entry & (kSymbolCount - 1);
       }
-    } else if (d.BitCount >= kTableBits) {
-      d.BitBuffer >>= kTableBits;
-      d.BitCount -= kTableBits;
-      return WalkFrom(d, s, &tree.NodeStore[entry & ~kTableContinue]);
+    } else if (b.Count >= kTableBits) {
+      b.Buffer >>= kTableBits;
+      b.Count -= kTableBits;
+      return Walk(b, s, &tree.NodeStore[entry & ~kTableContinue]);
     }
-    d.BitBuffer |= static_cast<uint64_t>(NextArchiveByte(s)) << d.BitCount;
-    d.BitCount += 8;
+    b.Buffer |= static_cast<uint64_t>(NextArchiveByte(s)) << b.Count;
+    b.Count += 8;
   }
 }
 
 // Stops the run as broken with the stream where the bit-by-bit walk would
 // have it: whole bytes not yet read are given back first.
-[[noreturn]] static void Refuse(DecoderState& d, BlockStream& s) {
-  GiveBackBytes(s, d.BitCount >> 3);
+[[noreturn]] void Refuse(int32_t bitsHeld, BlockStream& s) {
+  GiveBackBytes(s, bitsHeld >> 3);
   BrokenError();
 }
 
+}  // namespace
+
 void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t target) {
-  while (d.BytesDecoded < target) {
-    if (d.SymbolsDecoded == 0) {
+  Bits b = {0, 0};
+  int32_t decoded = 0;
+  int32_t symbols = 0;
+  int32_t matches = 0;
+  while (decoded < target) {
+    if (symbols == 0) {
       __builtin_memcpy(&d.MainTable, &d.StartMainTable, sizeof d.MainTable);
-    } else if (MainRebuildDue(d.SymbolsDecoded)) {
+    } else if (MainRebuildDue(symbols)) {
       Rebuild(d.MainTree, d.MainTable);
     }
-    int32_t symbol = DecodeSymbol(d, s, d.MainTree, d.MainTable);
+    int32_t symbol = DecodeSymbol(b, s, d.MainTree, d.MainTable);
     ++d.MainTree.SymbolCounts[symbol];
     if (symbol < kFirstMatchSymbol) {
       PutByte(w, static_cast<uint8_t>(symbol));
-      ++d.BytesDecoded;
+      ++decoded;
     } else {
       int32_t length = symbol - (kFirstMatchSymbol - kMinMatchLength);
       if (symbol == kLongMatchSymbol) {
-        length += static_cast<int32_t>(ReadBits(d, s, kLongMatchExtraBits));
+        length += static_cast<int32_t>(ReadBits(b, s, kLongMatchExtraBits));
       }
-      int32_t slot = d.UseDistanceTable ? DecodeSymbol(d, s, d.DistanceTree, d.DistanceTable)
-                                        : WalkFrom(d, s, TreeRoot(d.DistanceTree));
+      int32_t slot = d.UseDistanceTable ? DecodeSymbol(b, s, d.DistanceTree, d.DistanceTable)
+                                        : Walk(b, s, TreeRoot(d.DistanceTree));
       ++d.DistanceTree.SymbolCounts[slot];
       uint32_t distance =
-          static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(d, s, kDistanceExtraBits);
+          static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(b, s, kDistanceExtraBits);
       // A distance before the first dictionary byte is outside well-formed
       // data; after the first flush the window always reaches 16384 back.
-      if (distance > WindowReach(w)) Refuse(d, s);
+      if (distance > WindowReach(w)) Refuse(b.Count, s);
       // A final match may run past the target, but never past what a size can count.
-      if (length > 0x7FFFFFFF - d.BytesDecoded) Refuse(d, s);
+      if (length > 0x7FFFFFFF - decoded) Refuse(b.Count, s);
       CopyMatch(w, distance, length);
-      d.BytesDecoded += length;
-      ++d.MatchesDecoded;
-      if (DistanceRebuildDue(d.MatchesDecoded)) {
+      decoded += length;
+      ++matches;
+      if (DistanceRebuildDue(matches)) {
         BuildCodeTree(d.DistanceTree);
-        d.UseDistanceTable = d.MatchesDecoded >= 1024;
+        d.UseDistanceTable = matches >= 1024;
         if (d.UseDistanceTable) BuildDecodeTable(d.DistanceTree, d.DistanceTable);
       }
     }
-    ++d.SymbolsDecoded;
+    ++symbols;
   }
   // The next entry starts on a fresh byte: whole bytes not yet read go back.
-  GiveBackBytes(s, d.BitCount >> 3);
-  d.BitBuffer = 0;
-  d.BitCount = 0;
+  GiveBackBytes(s, b.Count >> 3);
+  d.BytesDecoded = decoded;
+  d.SymbolsDecoded = symbols;
+  d.MatchesDecoded = matches;
   CaptureHistory(w);
 }

@@ -34,11 +34,11 @@ uint8_t NextArchiveByte(BlockStream& s);
 // one up to, not including, the block's last byte. None when the next byte
 // starts a new block (it is read only when NextArchiveByte needs it).
 inline int32_t BytesInBlock(const BlockStream& s) {
-  int32_t p = s.ConsumedCount % kBlockDataSize;
+  int32_t p = s.ConsumedCount & (kBlockDataSize - 1);  // the count is never negative
   return p == 0 ? 0 : s.BlockDataLength - 1 - p;
 }
 inline const uint8_t* NextBlockBytes(const BlockStream& s) {
-  return s.BlockBuffer + s.ConsumedCount % kBlockDataSize;
+  return s.BlockBuffer + (s.ConsumedCount & (kBlockDataSize - 1));
 }
 // count <= BytesInBlock; count whole bytes taken back are handed out again.
 inline void TakeBlockBytes(BlockStream& s, int32_t count) { s.ConsumedCount += count; }
