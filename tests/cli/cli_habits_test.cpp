@@ -157,8 +157,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"version",
              {{{"--version"},
                0,
-               {"varnow %V\nWindows core: varnow-sfx.exe %V (20480 bytes, CRC-32 ",
-                "\nLinux core:   varnow-sfx %V (20480 bytes, CRC-32 "}}}},
+               {"varnow %V\nWindows core: varnow-sfx.exe, Varnow Expander 32 Ver. ",
+                ", built with varnow %V (20480 bytes, CRC-32 ",
+                "\nLinux core:   varnow-sfx, Varnow Expander 32 Ver. "}}}},
         Case{"short version", {{{"-V"}, 0, {"varnow %V\n"}}}},
         // pack: selection.
         Case{"exclude globs and folders",

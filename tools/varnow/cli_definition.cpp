@@ -101,6 +101,7 @@ void DefineCli(Cli& cli) {
           ->add_option("--target", pack.Target,
                        "Core to put in front: windows (32-bit console) or linux (x86-64)")
           ->check(CLI::IsMember({"windows", "linux"}))
+          ->type_name("windows|linux")
           ->capture_default_str();
   packApp->add_option("--core", pack.CoreFile, "Use this 20480-byte core instead")
       ->type_name("FILE")
@@ -120,9 +121,11 @@ void DefineCli(Cli& cli) {
   AddPasswordOptions(packApp, pack.Password,
                      "Protect with a password, asked twice on the terminal without echo");
   packApp->add_option("--level", pack.Level, "1 (fastest) to 9 (smallest)")
+      ->type_name("N")
       ->check(CLI::Range(1, 9))
       ->capture_default_str();
   packApp->add_option("--threads", pack.Threads, "Coding threads (default: one per processor)")
+      ->type_name("N")
       ->check(CLI::Range(0, 256));
   packApp->add_flag("-q,--quiet", pack.Quiet, "No progress line and no summary");
   packApp->add_flag("!--no-verify", pack.Verify,

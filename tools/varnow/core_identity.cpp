@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string_view>
+
 #include "embedded_cores.h"
 #include "password_input.h"
 #include "text_codec.h"
@@ -11,6 +13,20 @@
 namespace {
 
 constexpr size_t kCoreBytes = 20480;
+
+// The banner the core shows ("... Ver. 1.66"), read from its own bytes so
+// that it names what the core really holds; empty when there is none.
+std::string Banner(std::span<const uint8_t> core) {
+  static constexpr char kMark[] = "Ver. ";
+  const std::string_view bytes(reinterpret_cast<const char*>(core.data()), core.size());
+  const size_t at = bytes.find(kMark);
+  if (at == std::string_view::npos) return "";
+  auto printable = [&](size_t i) { return bytes[i] >= 0x20 && bytes[i] < 0x7F; };
+  size_t start = at, end = at;
+  while (start > 0 && printable(start - 1)) --start;
+  while (end < bytes.size() && printable(end)) ++end;
+  return std::string(bytes.substr(start, end - start));
+}
 
 std::string Fingerprint(std::span<const uint8_t> core) {
   char text[64];
@@ -32,14 +48,15 @@ uint32_t Crc32Of(std::span<const uint8_t> bytes) {
 }
 
 std::string VersionText() {
-  std::string text = std::string("varnow ") + VarnowVersion() + "\n";
+  const std::string version = VarnowVersion();
+  auto line = [&](const char* file, std::span<const uint8_t> core) {
+    return std::string(file) + ", " + Banner(core) + ", built with varnow " + version + " (" +
+           Fingerprint(core) + ")";
+  };
   std::span<const uint8_t> windows = EmbeddedWindowsCore();
-  text += "Windows core: ";
-  text += windows.empty() ? "none (built without it)"
-                          : std::string("varnow-sfx.exe ") + VarnowVersion() + " (" +
-                                Fingerprint(windows) + ")";
-  text += "\nLinux core:   varnow-sfx " + std::string(VarnowVersion()) + " (" +
-          Fingerprint(EmbeddedLinuxCore()) + ")";
+  std::string text = "varnow " + version + "\nWindows core: ";
+  text += windows.empty() ? "none (built without it)" : line("varnow-sfx.exe", windows);
+  text += "\nLinux core:   " + line("varnow-sfx", EmbeddedLinuxCore());
   return text;
 }
 
