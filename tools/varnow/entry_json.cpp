@@ -3,7 +3,6 @@
 #include "entry_json.h"
 
 #include <stdio.h>
-#include <time.h>
 
 #include "file_times.h"
 
@@ -55,13 +54,9 @@ std::string JsonString(const std::string& utf8) {
 
 std::string IsoTime(const FileTime& time) {
   const uint64_t ticks = static_cast<uint64_t>(time.High) << 32 | time.Low;
-  struct timespec ts = ToTimespec(time);
-  struct tm parts;
-  char text[48];
-  if (gmtime_r(&ts.tv_sec, &parts) == nullptr ||
-      strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts) == 0)
-    return "null";
-  std::string out = std::string("\"") + text;
+  const std::string text = FormatFileTime(time, "%Y-%m-%dT%H:%M:%S");
+  if (text == "?") return "null";
+  std::string out = "\"" + text;
   if (ticks % 10000000 != 0) {
     char fraction[16];
     snprintf(fraction, sizeof fraction, ".%07llu",

@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "commands.h"
 #include "entry_json.h"
@@ -25,6 +26,34 @@ std::string CoreText(const ArchiveInfo& info) {
                       : info.Core == CoreKind::kLinux ? ", though it starts as a Linux program"
                                                       : "";
   return std::string("unknown: no core this varnow carries") + looks;
+}
+
+struct Totals {
+  int64_t Files = 0;
+  int64_t Folders = 0;
+  int64_t Bytes = 0;
+};
+
+// Every entry's record in stored order, without decoded bytes.
+Status ReadRecords(ArchiveReader& reader, Totals& totals,
+                   const std::function<void(const EntryRecord&)>& each) {
+  ReadCallbacks callbacks;
+  callbacks.Folder = [&](const EntryRecord& r) -> Status {
+    ++totals.Folders;
+    each(r);
+    return Success();
+  };
+  callbacks.BeginFile = [&](const EntryRecord&, bool* want) -> Status {
+    *want = false;
+    return Success();
+  };
+  callbacks.EndFile = [&](const EntryRecord& r) -> Status {
+    ++totals.Files;
+    totals.Bytes += r.FileSize;
+    each(r);
+    return Success();
+  };
+  return reader.ReadEntries(callbacks);
 }
 
 // Runs one FILE at a time; reports each failure at once and keeps the worst.
@@ -73,33 +102,25 @@ Status ListText(const ReadCommand& c, std::span<const KnownCore> known, bool fir
 
   printf("%-6s %10s %10s %4s %6s  %-19s  %s\n", "kind", "size", "packed", "ref", "prefix",
          "last write (UTC)", "name");
-  int64_t files = 0, folders = 0, bytes = 0;
-  ReadCallbacks callbacks;
-  callbacks.Folder = [&](const EntryRecord& r) -> Status {
-    ++folders;
-    printf("%-6s %10s %10s %4s %6s  %-19s  %s\n", "folder", "-", "-", "-", "-", "-",
-           DisplayText(page, r.Name).c_str());
-    return Success();
-  };
-  callbacks.BeginFile = [&](const EntryRecord&, bool* want) -> Status {
-    *want = false;
-    return Success();
-  };
-  callbacks.EndFile = [&](const EntryRecord& r) -> Status {
-    ++files;
-    bytes += r.FileSize;
-    printf("%-6s %10d %10lld %4d %6d  %-19s  %s\n", "file", r.FileSize,
-           static_cast<long long>(r.PackedBytes), r.StoredRefBack, r.PrefixLength,
-           FormatFileTime(r.LastWrite).c_str(), DisplayText(page, r.Name).c_str());
-    return Success();
-  };
-  if ((s = reader.ReadEntries(callbacks)); !s.Ok()) {
+  Totals totals;
+  s = ReadRecords(reader, totals, [&](const EntryRecord& r) {
+    if (r.IsFolder) {
+      printf("%-6s %10s %10s %4s %6s  %-19s  %s\n", "folder", "-", "-", "-", "-", "-",
+             DisplayText(page, r.Name).c_str());
+    } else {
+      printf("%-6s %10d %10lld %4d %6d  %-19s  %s\n", "file", r.FileSize,
+             static_cast<long long>(r.PackedBytes), r.StoredRefBack, r.PrefixLength,
+             FormatFileTime(r.LastWrite).c_str(), DisplayText(page, r.Name).c_str());
+    }
+  });
+  if (!s.Ok()) {
     fflush(stdout);
     return s;
   }
-  printf("%lld files, %lld folders: %s\n", static_cast<long long>(files),
-         static_cast<long long>(folders),
-         RatioText(static_cast<uint64_t>(bytes), static_cast<uint64_t>(info.FileBytes)).c_str());
+  printf("%lld files, %lld folders: %s\n", static_cast<long long>(totals.Files),
+         static_cast<long long>(totals.Folders),
+         RatioText(static_cast<uint64_t>(totals.Bytes), static_cast<uint64_t>(info.FileBytes))
+             .c_str());
   return Success();
 }
 
@@ -115,31 +136,18 @@ Status ListJson(const ReadCommand& c, std::span<const KnownCore> known, std::str
   }
   const ArchiveInfo& info = reader.Info();
   out = "{" + HeaderJsonFields(info, page);
-  int64_t files = 0, folders = 0, bytes = 0;
+  Totals totals;
   std::string entries;
-  auto add = [&](const EntryRecord& r) {
-    entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(r, page);
-  };
-  ReadCallbacks callbacks;
-  callbacks.Folder = [&](const EntryRecord& r) -> Status {
-    ++folders;
-    add(r);
-    return Success();
-  };
-  callbacks.BeginFile = [&](const EntryRecord&, bool* want) -> Status {
-    *want = false;
-    return Success();
-  };
-  callbacks.EndFile = [&](const EntryRecord& r) -> Status {
-    ++files;
-    bytes += r.FileSize;
-    add(r);
-    return Success();
-  };
   s = UnlockFor(c, page, reader);
-  if (s.Ok()) s = reader.ReadEntries(callbacks);
+  if (s.Ok()) {
+    s = ReadRecords(reader, totals, [&](const EntryRecord& r) {
+      entries += (entries.empty() ? "\n    " : ",\n    ") + EntryJson(r, page);
+    });
+  }
   const int64_t archive = info.FileBytes - 20480;
-  out += ",\n  \"files\": " + std::to_string(files) + ", \"folders\": " + std::to_string(folders) +
+  const int64_t bytes = totals.Bytes;
+  out += ",\n  \"files\": " + std::to_string(totals.Files) +
+         ", \"folders\": " + std::to_string(totals.Folders) +
          ", \"input_bytes\": " + std::to_string(bytes) +
          ", \"archive_bytes\": " + std::to_string(archive) + ", \"core_bytes\": 20480";
   char ratio[32] = "null";
