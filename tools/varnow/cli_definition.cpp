@@ -63,16 +63,17 @@ const char* CommandNotes(const std::string& command) {
            "behind an unknown core exits 2, since files drawing on the core would come out "
            "wrong. Prints one verdict per FILE; the exit code is the worst of them.";
   if (command == "extract")
-    return "NAMEs choose the entries to write: a name as list shows it (with '/' between "
-           "folders), a shell glob over it (quote it: 'docs/*'), or a folder, which brings "
-           "everything below it. Every entry is still decoded, since later files draw on "
-           "earlier ones; a NAME that matches nothing is reported, exit 1. By default an "
-           "existing file is never replaced: extraction stops at the first one with exit code "
-           "1 (files before it stay). Nothing is written outside DIR: unsafe names are "
-           "refused, and symbolic links inside DIR are never followed. A Windows distributable "
-           "extracts here too. Last-access and last-write times are set; Linux keeps no "
-           "creation time. A damaged archive stops the run and removes the file being "
-           "written.";
+    return "NAMEs choose the entries to write: a name with '/' between folders (as list --json "
+           "gives it; list shows the stored '\\'), a shell glob over it (quote it: 'docs/*'), "
+           "or a folder, which brings everything below it. Every entry is still decoded, since "
+           "later files draw on earlier ones; a NAME that matches nothing is reported, exit 1. "
+           "By default an existing file is never replaced: extraction stops at the first one "
+           "with exit code 1 (files before it stay). Nothing is written outside DIR: unsafe "
+           "names are refused, and symbolic links inside DIR are never followed. A Windows "
+           "distributable extracts here too. A core this varnow does not carry draws a warning "
+           "(varnow test tells whether the files come out right). Last-access and last-write "
+           "times are set; Linux keeps no creation time. A damaged archive stops the run and "
+           "removes the file being written.";
   return "";
 }
 

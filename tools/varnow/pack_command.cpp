@@ -136,8 +136,11 @@ class TemporaryOutput {
   Status RenameTo(const std::string& output, bool replace) {
     if (!replace &&
         renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) != 0) {
-      if (errno == EEXIST) return Refused(DisplayPath(output) + ": " + kExistsText);
-      return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
+      // A file system without that rename: a hard link refuses to replace too.
+      bool linked = errno == EINVAL && link(path_.c_str(), output.c_str()) == 0;
+      if (!linked && errno == EEXIST) return Refused(DisplayPath(output) + ": " + kExistsText);
+      if (!linked) return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
+      unlink(path_.c_str());
     }
     if (replace && rename(path_.c_str(), output.c_str()) != 0)
       return Damaged(DisplayPath(output) + ": cannot replace: " + strerror(errno));
