@@ -56,7 +56,14 @@ const char* CommandNotes(const std::string& command) {
     return "Shows the header, which core the file starts with, every entry and the ratio. "
            "Control characters in names and texts are shown escaped (\\n, \\xNN). Times are "
            "UTC. With --json the output is one JSON document: an object per FILE (an array of "
-           "them for several FILEs) with the header fields and an object per entry.";
+           "them for several FILEs) with the header fields (path, file_bytes, size_field, core, "
+           "code_page, comment, run_after, protected, stream_offset), the totals (files, "
+           "folders, input_bytes, archive_bytes, core_bytes, and ratio: archive_bytes over "
+           "input_bytes), an \"entries\" array and, when reading failed, \"error\". An entry "
+           "has kind, stored_name (each stored byte as the character of its number), name "
+           "(UTF-8 with '/', null when it cannot be decoded) and, for a file, size, packed, "
+           "record_bytes, reference (as stored), reference_slot, prefix, and created, "
+           "last_access and last_write in ISO 8601 (UTC).";
   if (command == "test")
     return "Decodes every entry, checks every block, size and reference, and names the core: "
            "one of the two this varnow carries, or the one given with --core. A sound archive "
