@@ -260,8 +260,12 @@ Status RunExtract(const ExtractCommand& c) {
   std::string unmatched;
   for (size_t i = 0; i < c.Names.size(); ++i)
     if (!matched[i]) unmatched += (unmatched.empty() ? "'" : ", '") + c.Names[i] + "'";
-  if (!unmatched.empty())
-    return Refused(DisplayPath(c.Read.Archive) + ": no entry matches " + DisplayPath(unmatched));
+  if (!unmatched.empty()) {
+    // list shows the stored backslashes; NAMEs are written with '/'.
+    const bool backslash = unmatched.find('\\') != std::string::npos;
+    return Refused(DisplayPath(c.Read.Archive) + ": no entry matches " + DisplayPath(unmatched) +
+                   (backslash ? " (write '/' between folders)" : ""));
+  }
   if (!quiet) {
     printf("%s: %lld files (%lld bytes) and %lld folders extracted into %s",
            DisplayPath(c.Read.Archive).c_str(), static_cast<long long>(files),
