@@ -63,7 +63,7 @@ void ArchiveReader::Close() {
   gState.Stream.ArchiveFile = kNoFile;
 }
 
-Status ArchiveReader::Open(const std::string& path) {
+Status ArchiveReader::Open(const std::string& path, std::span<const KnownCore> known) {
   Close();
   ResetExpanderState();
   info_ = ArchiveInfo{};
@@ -90,22 +90,33 @@ Status ArchiveReader::Open(const std::string& path) {
   if (pread(fd_, gState.CoreImage, kCoreSize, 0) != kCoreSize ||
       pread(fd_, size, 4, kCoreSize) != 4)
     return Damaged(shown + ": cannot read: " + strerror(errno));
+  info_.Core = SniffCoreKind(gState.CoreImage);
+  for (const KnownCore& k : known) {
+    if (k.Bytes.size() == static_cast<size_t>(kCoreSize) &&
+        memcmp(k.Bytes.data(), gState.CoreImage, kCoreSize) == 0) {
+      info_.Core = k.Kind;
+      info_.CoreName = k.Name;
+      break;
+    }
+  }
+  // Behind a known core a header that does not hold together is damage;
+  // behind anything else it says the file never was a distributable.
+  auto broken = [&](const std::string& reason) {
+    if (!info_.CoreName.empty()) return Damaged(shown + ": damaged: " + reason);
+    return Refused(shown + ": not a distributable: it starts with no core this varnow knows, and " +
+                   reason);
+  };
   info_.OriginalSize = static_cast<int32_t>(
       static_cast<uint32_t>(size[0]) | static_cast<uint32_t>(size[1]) << 8 |
       static_cast<uint32_t>(size[2]) << 16 | static_cast<uint32_t>(size[3]) << 24);
   if (info_.OriginalSize != info_.FileBytes) {
+    if (info_.CoreName.empty())
+      return broken("its size field records " + std::to_string(info_.OriginalSize) +
+                    " bytes for a file of " + std::to_string(info_.FileBytes));
     bool shorter = info_.FileBytes < info_.OriginalSize;
-    return Damaged(shown + ": damaged: the file has " + std::to_string(info_.FileBytes) +
-                   " bytes but its header records " + std::to_string(info_.OriginalSize) +
-                   (shorter ? " (cut short)" : " (bytes added or not a distributable)"));
-  }
-  if (memcmp(gState.CoreImage, "MZ", 2) == 0) {
-    info_.Core = CoreKind::kWindows;
-  } else if (memcmp(gState.CoreImage,
-                    "\x7f"
-                    "ELF",
-                    4) == 0) {
-    info_.Core = CoreKind::kLinux;
+    return broken("the file has " + std::to_string(info_.FileBytes) +
+                  " bytes but its header records " + std::to_string(info_.OriginalSize) +
+                  (shorter ? " (cut short)" : " (bytes added)"));
   }
   gState.OriginalSize = info_.OriginalSize;
   gState.Stream.ArchiveFile = fd_;
@@ -126,7 +137,7 @@ Status ArchiveReader::Open(const std::string& path) {
       at += n;
     }
   }
-  if (commentLength < 0) return Damaged(shown + ": damaged: the archive header is cut short");
+  if (commentLength < 0) return broken("the archive header is cut short");
   if (lseek(fd_, kCoreSize + 4, SEEK_SET) < 0)
     return Damaged(shown + ": cannot read: " + strerror(errno));
   try {
@@ -134,11 +145,11 @@ Status ArchiveReader::Open(const std::string& path) {
     ReadHeaderString(comment.data(), static_cast<int32_t>(comment.size()));
     info_.Comment.assign(comment.data(), static_cast<size_t>(commentLength));
     if (!ReadHeaderString(gState.RunAfter, kRunAfterLimit))
-      return Damaged(shown + ": damaged: the run-after command has 32768 bytes or more");
+      return broken("the run-after command has 32768 bytes or more");
     info_.RunAfter = gState.RunAfter;
     ReadProtectionHeader();
   } catch (const CoreStop&) {
-    return Damaged(shown + ": damaged: the archive header is cut short");
+    return broken("the archive header is cut short");
   }
   info_.IsProtected = gState.Stream.IsProtected;
   info_.CheckValue = gState.Stream.CheckValue;
@@ -146,7 +157,7 @@ Status ArchiveReader::Open(const std::string& path) {
   if (at < 0) return Damaged(shown + ": cannot read: " + strerror(errno));
   info_.StreamOffset = static_cast<int32_t>(at);
   if (info_.StreamOffset >= info_.FileBytes)
-    return Damaged(shown + ": damaged: the archive has no entries (nothing after its header)");
+    return broken("the archive has no entries (nothing after its header)");
   return Success();
 }
 

@@ -11,9 +11,8 @@
 #include <string>
 
 #include "cli_status.h"
+#include "core_identity.h"
 #include "platform/platform.h"
-
-enum class CoreKind { kWindows, kLinux, kUnknown };
 
 struct ArchiveInfo {
   std::string Path;
@@ -25,6 +24,7 @@ struct ArchiveInfo {
   uint16_t CheckValue = 0;
   int32_t StreamOffset = 0;  // file offset of the block stream
   CoreKind Core = CoreKind::kUnknown;
+  std::string CoreName;  // the known core it starts with; empty when none matches
 };
 
 struct EntryRecord {
@@ -62,9 +62,11 @@ class ArchiveReader {
   ArchiveReader& operator=(const ArchiveReader&) = delete;
 
   // Opens the file, checks its sizes and reads its header. Refused (1) for a
-  // file too short to be a distributable or a bare core; damaged (2) for a
-  // size that differs from the recorded one or a header cut short.
-  Status Open(const std::string& path);
+  // file too short to be a distributable or a bare core, and for one that
+  // starts with none of the known cores and whose header does not hold
+  // together either (not a distributable); damaged (2) for a known core
+  // before a size that differs from the recorded one or a header cut short.
+  Status Open(const std::string& path, std::span<const KnownCore> known = {});
   const ArchiveInfo& Info() const { return info_; }
   // Checks the password of a protected archive (refused when wrong) and
   // makes it the key of the block stream.

@@ -18,6 +18,10 @@ struct PasswordSource {
 struct PackCommand {
   std::string Output;
   std::vector<std::string> Sources;
+  std::vector<std::string> Excludes;  // globs over the stored relative name
+  std::string FilesFrom;              // a file of paths ("-": standard input); empty: none
+  bool NullSeparated = false;         // FilesFrom separates paths with NUL, not line ends
+  bool Force = false;                 // replace an existing OUTPUT
   std::string Target = "windows";
   std::string CoreFile;      // instead of an embedded core
   std::string CodePageName;  // empty: 1252 for Windows, UTF-8 for Linux
@@ -32,7 +36,10 @@ struct PackCommand {
 };
 
 struct ReadCommand {
-  std::string Archive;
+  std::vector<std::string> Archives;  // list and test take several
+  std::string Archive;                // the one being read
+  std::string CoreFile;               // the core the archive was made with, if not embedded
+  bool Json = false;                  // list: one JSON document
   PasswordSource Password;
   std::string CodePageName;  // empty: 1252 for a Windows core, UTF-8 otherwise
   bool Quiet = false;
@@ -42,8 +49,10 @@ enum class ExistingFiles { kRefuse, kOverwrite, kSkip };
 
 struct ExtractCommand {
   ReadCommand Read;
+  std::vector<std::string> Names;  // names or globs of the entries to write; empty: all
   std::string Folder = ".";
   ExistingFiles Existing = ExistingFiles::kRefuse;
+  bool ToStdout = false;  // the chosen files' contents to standard output
 };
 
 Status RunPack(const PackCommand& command);

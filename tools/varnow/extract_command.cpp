@@ -16,6 +16,7 @@
 
 #include "commands.h"
 #include "file_times.h"
+#include "name_patterns.h"
 #include "progress_line.h"
 #include "read_session.h"
 
@@ -111,16 +112,36 @@ Status MakeDestination(const std::string& folder) {
 }  // namespace
 
 Status RunExtract(const ExtractCommand& c) {
-  ArchiveReader reader;
-  Status s = reader.Open(c.Read.Archive);
+  std::vector<uint8_t> given;
+  std::vector<KnownCore> known;
+  Status s = KnownCores(c.Read.CoreFile, given, known);
   if (!s.Ok()) return s;
+  ArchiveReader reader;
+  if ((s = reader.Open(c.Read.Archive, known)); !s.Ok()) return s;
   CodePage page;
   if ((s = ArchiveCodePage(c.Read, reader.Info(), page)); !s.Ok()) return s;
   if ((s = UnlockFor(c.Read, page, reader)); !s.Ok()) return s;
-  if ((s = MakeDestination(c.Folder)); !s.Ok()) return s;
-  int root = open(c.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (root < 0) return Damaged(DisplayPath(c.Folder) + ": cannot open folder: " + strerror(errno));
+  if (reader.Info().CoreName.empty())
+    fprintf(stderr,
+            "varnow: warning: %s: its core is none this varnow carries; files drawing on it "
+            "may come out wrong (varnow test tells)\n",
+            DisplayPath(c.Read.Archive).c_str());
+  int root = -1;
+  if (!c.ToStdout) {
+    if ((s = MakeDestination(c.Folder)); !s.Ok()) return s;
+    root = open(c.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root < 0)
+      return Damaged(DisplayPath(c.Folder) + ": cannot open folder: " + strerror(errno));
+  }
   const std::string base = c.Folder == "." ? "" : c.Folder;
+  // Entries not chosen by a NAME are decoded for the history and not written.
+  std::vector<bool> matched(c.Names.size(), false);
+  auto chosen = [&](const EntryRecord& r) {
+    if (c.Names.empty()) return true;
+    std::optional<std::string> name = DecodedEntryName(page, r.Name);
+    return name && ChosenBy(c.Names, *name, matched);
+  };
+  const bool quiet = c.Read.Quiet || c.ToStdout;
 
   // The file being written: its folder, its last name and the descriptor.
   int parent = -1;
@@ -133,10 +154,11 @@ Status RunExtract(const ExtractCommand& c) {
   };
   int64_t files = 0, folders = 0, skipped = 0, bytes = 0;
   std::vector<std::string> parts;
-  ProgressLine progress(c.Read.Quiet);
+  ProgressLine progress(quiet);
 
   ReadCallbacks callbacks;
   callbacks.Folder = [&](const EntryRecord& r) -> Status {
+    if (c.ToStdout || !chosen(r)) return Success();
     Status f = SplitName(r.Name, page, true, parts);
     if (!f.Ok()) return f;
     int made = -1;
@@ -146,6 +168,13 @@ Status RunExtract(const ExtractCommand& c) {
     return Success();
   };
   callbacks.BeginFile = [&](const EntryRecord& r, bool* want) -> Status {
+    *want = chosen(r);
+    if (!*want) return Success();
+    if (c.ToStdout) {
+      output = 1;
+      shown = "standard output";
+      return Success();
+    }
     Status f = SplitName(r.Name, page, false, parts);
     if (!f.Ok()) return f;
     if ((f = OpenFolders(root, base, parts, parts.size() - 1, &parent)); !f.Ok()) return f;
@@ -197,7 +226,12 @@ Status RunExtract(const ExtractCommand& c) {
     return Success();
   };
   callbacks.EndFile = [&](const EntryRecord& r) -> Status {
-    if (output < 0) return Success();  // skipped
+    if (output < 0) return Success();  // skipped or not chosen
+    if (c.ToStdout) {
+      output = -1;
+      ++files;
+      return Success();
+    }
     // Linux keeps no creation time; last access and last write are set.
     struct timespec times[2] = {ToTimespec(r.LastAccess), ToTimespec(r.LastWrite)};
     if (futimens(output, times) != 0)
@@ -214,16 +248,25 @@ Status RunExtract(const ExtractCommand& c) {
   };
   s = reader.ReadEntries(callbacks);
   progress.Finish();
-  if (output >= 0) {
+  if (output >= 0 && !c.ToStdout) {
     // A partly written file goes, as in the core's fatal stop.
     close(output);
     unlinkat(parent, leaf.c_str(), 0);
     output = -1;
   }
   closeParent();
-  close(root);
+  if (root >= 0) close(root);
   if (!s.Ok()) return s;
-  if (!c.Read.Quiet) {
+  std::string unmatched;
+  for (size_t i = 0; i < c.Names.size(); ++i)
+    if (!matched[i]) unmatched += (unmatched.empty() ? "'" : ", '") + c.Names[i] + "'";
+  if (!unmatched.empty()) {
+    // list shows the stored backslashes; NAMEs are written with '/'.
+    const bool backslash = unmatched.find('\\') != std::string::npos;
+    return Refused(DisplayPath(c.Read.Archive) + ": no entry matches " + DisplayPath(unmatched) +
+                   (backslash ? " (write '/' between folders)" : ""));
+  }
+  if (!quiet) {
     printf("%s: %lld files (%lld bytes) and %lld folders extracted into %s",
            DisplayPath(c.Read.Archive).c_str(), static_cast<long long>(files),
            static_cast<long long>(bytes), static_cast<long long>(folders),

@@ -17,13 +17,13 @@ inline FileTime ToFileTime(int64_t seconds, int64_t nanoseconds) {
   return FileTime{static_cast<uint32_t>(u), static_cast<uint32_t>(u >> 32)};
 }
 
-// "YYYY-MM-DD HH:MM:SS" in UTC.
-inline std::string FormatFileTime(const FileTime& t) {
+// "YYYY-MM-DD HH:MM:SS" (or another strftime format) in UTC; "?" when the
+// time cannot be shown.
+inline std::string FormatFileTime(const FileTime& t, const char* format = "%Y-%m-%d %H:%M:%S") {
   struct timespec ts = ToTimespec(t);
   struct tm parts;
-  char text[32];
-  if (gmtime_r(&ts.tv_sec, &parts) == nullptr ||
-      strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts) == 0)
+  char text[48];
+  if (gmtime_r(&ts.tv_sec, &parts) == nullptr || strftime(text, sizeof text, format, &parts) == 0)
     return "?";
   return text;
 }

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -19,6 +20,8 @@
 #include "container/archive_header.h"
 #include "container/block_stream.h"
 #include "embedded_cores.h"
+#include "entry_json.h"
+#include "file_times.h"
 #include "pack_sources.h"
 #include "password_input.h"
 #include "progress_line.h"
@@ -26,6 +29,13 @@
 #include "writer/archive_writer.h"
 
 namespace {
+
+constexpr const char* kExistsText = "already exists; use -f/--force to replace it";
+// The recipient's folder that a Windows name's length is weighed against:
+// MAX_PATH is 260 with the closing zero, and "C:\Users\<name>\Downloads\"
+// with a folder of the distributable's own often takes some 80 characters.
+constexpr size_t kWindowsPathLimit = 259;
+constexpr size_t kRecipientFolderAllowance = 80;
 
 // A file's bytes, mapped read-only for as long as the pack runs.
 class Mapping {
@@ -122,8 +132,17 @@ class TemporaryOutput {
     if (closed != 0) return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
     return Success();
   }
-  Status RenameTo(const std::string& output) {
-    if (rename(path_.c_str(), output.c_str()) != 0)
+  // Without replace, a file that appeared at output meanwhile is kept.
+  Status RenameTo(const std::string& output, bool replace) {
+    if (!replace &&
+        renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) != 0) {
+      // A file system without that rename: a hard link refuses to replace too.
+      bool linked = errno == EINVAL && link(path_.c_str(), output.c_str()) == 0;
+      if (!linked && errno == EEXIST) return Refused(DisplayPath(output) + ": " + kExistsText);
+      if (!linked) return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
+      unlink(path_.c_str());
+    }
+    if (replace && rename(path_.c_str(), output.c_str()) != 0)
       return Damaged(DisplayPath(output) + ": cannot replace: " + strerror(errno));
     path_.clear();
     gTemporaryPath[0] = 0;
@@ -241,6 +260,37 @@ Status ConvertText(const CodePage& page, const std::string& what, std::string& t
   return Success();
 }
 
+// Characters as Windows counts them (UTF-16 units) in a UTF-8 name.
+size_t Utf16Length(const std::string& utf8) {
+  size_t units = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    if ((c & 0xC0) != 0x80) units += c >= 0xF0 ? 2 : 1;
+  }
+  return units;
+}
+
+// SOURCE_DATE_EPOCH as reproducible builds define it: decimal seconds since
+// 1970; set but malformed is an error, not a silent fallback.
+Status SourceDateEpoch(std::optional<FileTime>& clamp) {
+  const char* text = getenv("SOURCE_DATE_EPOCH");
+  if (text == nullptr || *text == 0) return Success();
+  char* end = nullptr;
+  errno = 0;
+  long long seconds = strtoll(text, &end, 10);
+  if (*end != 0 || errno != 0 || seconds < 0 || seconds > 253402300799LL)
+    return Refused(std::string("SOURCE_DATE_EPOCH=") + DisplayPath(text) +
+                   ": not a number of seconds since 1970");
+  clamp = ToFileTime(seconds, 0);
+  return Success();
+}
+
+FileTime Clamped(const FileTime& t, const std::optional<FileTime>& clamp) {
+  if (!clamp) return t;
+  auto ticks = [](const FileTime& f) { return static_cast<uint64_t>(f.High) << 32 | f.Low; };
+  return ticks(t) > ticks(*clamp) ? *clamp : t;
+}
+
 std::string LowerAscii(std::string s) {
   for (char& c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -285,14 +335,29 @@ Status RunPack(const PackCommand& c) {
     options.Password = password;
   }
 
+  std::optional<FileTime> clamp;
+  if ((s = SourceDateEpoch(clamp)); !s.Ok()) return s;
+  struct stat existing;
+  const bool exists = stat(c.Output.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) return Refused(DisplayPath(c.Output) + ": is a folder");
+  if (exists && !c.Force) return Refused(DisplayPath(c.Output) + ": " + kExistsText);
+  std::vector<std::string> listed;
+  if (!c.FilesFrom.empty()) {
+    if ((s = ReadPathList(c.FilesFrom, c.NullSeparated, listed)); !s.Ok()) return s;
+  } else if (c.NullSeparated) {
+    return Refused("--null describes the --files-from list; give --files-from FILE");
+  }
+  if (c.Sources.empty() && c.FilesFrom.empty())
+    return Refused("nothing to pack: give SOURCE or --files-from FILE");
+
   auto warn = [](const std::string& message) {
     fprintf(stderr, "varnow: warning: %s\n", message.c_str());
   };
   std::vector<SourceItem> items;
-  if ((s = GatherSources(c.Sources, items, warn)); !s.Ok()) return s;
-  struct stat existing;
-  if (stat(c.Output.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) return Refused(DisplayPath(c.Output) + ": is a folder");
+  if ((s = GatherSources(c.Sources, c.Excludes, items, warn)); !s.Ok()) return s;
+  if ((s = GatherListed(listed, c.Excludes, items, warn)); !s.Ok()) return s;
+  DropRepeats(items);
+  if (exists) {
     auto self = std::find_if(items.begin(), items.end(), [&](const SourceItem& i) {
       return !i.IsFolder && i.Device == existing.st_dev && i.Inode == existing.st_ino;
     });
@@ -302,38 +367,58 @@ Status RunPack(const PackCommand& c) {
     }
   }
 
+  // Every name first, so that one run reports all the names to change.
   std::vector<ArchiveEntry> entries(items.size());
-  std::vector<Mapping> mappings;
-  mappings.reserve(items.size());
+  std::vector<std::string> refusals;
   std::map<std::string, size_t> byName;
   std::map<std::string, size_t> byFoldedName;
   for (size_t i = 0; i < items.size(); ++i) {
     ArchiveEntry& e = entries[i];
-    if ((s = StoredName(items[i].Relative, items[i].DiskPath, *page, target, e.Name)); !s.Ok())
-      return s;
+    if ((s = StoredName(items[i].Relative, items[i].DiskPath, *page, target, e.Name)); !s.Ok()) {
+      refusals.push_back(s.Message);
+      continue;
+    }
     auto [at, fresh] = byName.emplace(e.Name, i);
-    if (!fresh)
-      return Refused(DisplayPath(items[i].DiskPath) + " and " +
-                     DisplayPath(items[at->second].DiskPath) + " would both be stored as " +
-                     DisplayText(*page, e.Name));
+    if (!fresh) {
+      refusals.push_back(DisplayPath(items[i].DiskPath) + " and " +
+                         DisplayPath(items[at->second].DiskPath) + " would both be stored as " +
+                         DisplayText(*page, e.Name));
+      continue;
+    }
     if (target == TargetKind::kWindows) {
       auto [folded, unique] = byFoldedName.emplace(LowerAscii(e.Name), i);
       if (!unique)
         warn(DisplayPath(items[i].DiskPath) + " and " +
              DisplayPath(items[folded->second].DiskPath) +
              " differ only in case; on Windows the second replaces the first");
+      const size_t length = Utf16Length(items[i].Relative);
+      if (length + kRecipientFolderAllowance > kWindowsPathLimit)
+        warn(DisplayPath(items[i].DiskPath) + ": the stored name has " + std::to_string(length) +
+             " characters; expanded in a folder whose path has more than " +
+             std::to_string(length < kWindowsPathLimit ? kWindowsPathLimit - length - 1 : 0) +
+             ", its full path passes the 260 characters that Windows file calls take");
     }
     e.IsFolder = items[i].IsFolder;
-    e.Creation = items[i].Creation;
-    e.LastAccess = items[i].LastAccess;
-    e.LastWrite = items[i].LastWrite;
-    if (!e.IsFolder) {
-      Mapping m;
-      uint64_t size = 0;
-      if ((s = m.Map(items[i].DiskPath, &size)); !s.Ok()) return s;
-      e.Data = m.Bytes();
-      mappings.push_back(std::move(m));
-    }
+    e.Creation = Clamped(items[i].Creation, clamp);
+    e.LastAccess = Clamped(items[i].LastAccess, clamp);
+    e.LastWrite = Clamped(items[i].LastWrite, clamp);
+  }
+  if (!refusals.empty()) {
+    for (const std::string& r : refusals) fprintf(stderr, "varnow: %s\n", r.c_str());
+    return Refused(std::to_string(refusals.size()) + (refusals.size() == 1 ? " name" : " names") +
+                   " cannot be stored for the " +
+                   (target == TargetKind::kWindows ? "Windows" : "Linux") +
+                   " target; nothing was written");
+  }
+  std::vector<Mapping> mappings;
+  mappings.reserve(items.size());
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (items[i].IsFolder) continue;
+    Mapping m;
+    uint64_t size = 0;
+    if ((s = m.Map(items[i].DiskPath, &size)); !s.Ok()) return s;
+    entries[i].Data = m.Bytes();
+    mappings.push_back(std::move(m));
   }
   if (entries.empty()) return Refused("there is nothing to pack in the sources given");
 
@@ -375,7 +460,7 @@ Status RunPack(const PackCommand& c) {
     s = VerifyArchive(temporary.Path(), c.Output, options.Password, result, entries, *page);
     if (!s.Ok()) return s;
   }
-  if ((s = temporary.RenameTo(c.Output)); !s.Ok()) return s;
+  if ((s = temporary.RenameTo(c.Output, c.Force)); !s.Ok()) return s;
 
   if (!c.Quiet) {
     uint64_t input = 0;
@@ -388,12 +473,8 @@ Status RunPack(const PackCommand& c) {
         input += e.FileSize;
       }
     }
-    printf("%s: %zu files, %zu empty folders, %llu bytes packed into %llu bytes (%.1f%%)%s\n",
-           DisplayPath(c.Output).c_str(), files, folders, static_cast<unsigned long long>(input),
-           static_cast<unsigned long long>(result.ArchiveBytes),
-           input > 0 ? 100.0 * static_cast<double>(result.ArchiveBytes) / static_cast<double>(input)
-                     : 0.0,
-           c.Verify ? ", verified" : "");
+    printf("%s: %zu files, %zu empty folders: %s%s\n", DisplayPath(c.Output).c_str(), files,
+           folders, RatioText(input, result.ArchiveBytes).c_str(), c.Verify ? ", verified" : "");
   }
   return Success();
 }

@@ -13,11 +13,14 @@
 
 #include <algorithm>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "archive_reader.h"
 #include "entries/entry_records.h"
 #include "file_times.h"
+#include "name_patterns.h"
+#include "password_input.h"
 
 namespace {
 
@@ -60,6 +63,7 @@ SourceItem MakeItem(const std::string& path, const std::string& relative, const 
 struct Walker {
   std::vector<SourceItem>& Items;
   const Warn& WarnOf;
+  const std::vector<std::string>& Excludes;
   std::vector<std::pair<dev_t, ino_t>> Ancestors;  // folders on the current path
 
   Status Folder(const std::string& path, const std::string& relative) {
@@ -86,6 +90,7 @@ struct Walker {
 
   // contentsOnly: store what the folder holds, not the folder itself.
   Status Item(const std::string& path, const std::string& relative, bool contentsOnly) {
+    if (!relative.empty() && ExcludedBy(Excludes, relative)) return Success();
     struct statx st;
     int error = 0;
     switch (ProbePath(path, st, &error)) {
@@ -159,9 +164,10 @@ std::string WindowsNameProblem(const std::string& component) {
 
 }  // namespace
 
-Status GatherSources(const std::vector<std::string>& sources, std::vector<SourceItem>& items,
+Status GatherSources(const std::vector<std::string>& sources,
+                     const std::vector<std::string>& excludes, std::vector<SourceItem>& items,
                      const Warn& warn) {
-  Walker walker{items, warn, {}};
+  Walker walker{items, warn, excludes, {}};
   for (const std::string& source : sources) {
     std::string top = TopName(source);
     std::string path = source;
@@ -170,6 +176,68 @@ Status GatherSources(const std::vector<std::string>& sources, std::vector<Source
     if (!s.Ok()) return s;
     if (top.empty() && !items.empty() && !items.back().IsFolder && items.back().Relative.empty())
       return Refused(DisplayPath(source) + ": a file has no name to be stored under");
+  }
+  return Success();
+}
+
+Status GatherListed(const std::vector<std::string>& paths, const std::vector<std::string>& excludes,
+                    std::vector<SourceItem>& items, const Warn& warn) {
+  std::vector<std::pair<std::string, std::string>> accepted;  // path, name
+  std::string refused;
+  for (const std::string& path : paths) {
+    std::string name;
+    bool climbs = false;
+    size_t start = 0;
+    for (;;) {
+      size_t slash = path.find('/', start);
+      std::string part = path.substr(start, slash - start);
+      if (part == "..") climbs = true;
+      if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+    if (path[0] == '/' || climbs) {
+      refused += (refused.empty() ? "" : ", ") + DisplayPath(path);
+      continue;
+    }
+    accepted.emplace_back(path, name);
+  }
+  if (!refused.empty())
+    return Refused(
+        "--files-from: absolute paths and paths with '..' have no name inside the "
+        "archive; list paths below the current folder: " +
+        refused);
+  Walker walker{items, warn, excludes, {}};
+  for (const auto& [path, name] : accepted) {
+    Status s = walker.Item(path, name, name.empty());
+    if (!s.Ok()) return s;
+  }
+  return Success();
+}
+
+void DropRepeats(std::vector<SourceItem>& items) {
+  std::set<std::tuple<std::string, dev_t, ino_t>> seen;
+  std::erase_if(items, [&](const SourceItem& i) {
+    return !seen.emplace(i.Relative, i.Device, i.Inode).second;
+  });
+}
+
+Status ReadPathList(const std::string& file, bool nul, std::vector<std::string>& paths) {
+  std::string text;
+  Status s = ReadWholeFile(file == "-" ? "/dev/stdin" : file, text);
+  if (!s.Ok()) return s;
+  const char separator = nul ? '\0' : '\n';
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) paths.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  if (!nul) {
+    for (const std::string& p : paths)
+      if (p.find('\0') != std::string::npos)
+        return Refused(DisplayPath(file) + ": holds NUL bytes; give --null for such a list");
   }
   return Success();
 }

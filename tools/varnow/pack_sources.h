@@ -31,9 +31,23 @@ struct SourceItem {
 using Warn = std::function<void(const std::string&)>;
 
 // Each source is stored under its own last name; a source ending in '/' or
-// "/." (or "." itself) contributes its contents without its own name.
-Status GatherSources(const std::vector<std::string>& sources, std::vector<SourceItem>& items,
+// "/." (or "." itself) contributes its contents without its own name. Items
+// whose relative name matches an exclude pattern are left out, a folder with
+// everything below it.
+Status GatherSources(const std::vector<std::string>& sources,
+                     const std::vector<std::string>& excludes, std::vector<SourceItem>& items,
                      const Warn& warn);
+// Paths from a --files-from list: each stored under the path as written,
+// relative to the current folder. Refused, naming every such path, when
+// one is absolute or climbs out with "..".
+Status GatherListed(const std::vector<std::string>& paths, const std::vector<std::string>& excludes,
+                    std::vector<SourceItem>& items, const Warn& warn);
+// Drops later items that are the same disk item under the same name (a
+// listed folder and a file listed inside it).
+void DropRepeats(std::vector<SourceItem>& items);
+// The paths in a list file ("-": standard input), split at line ends or,
+// with nul, at NUL bytes; empty ones are skipped.
+Status ReadPathList(const std::string& file, bool nul, std::vector<std::string>& paths);
 
 enum class TargetKind { kWindows, kLinux };
 

@@ -193,3 +193,28 @@ std::string DisplayText(const CodePage& page, const std::string& text) {
 }
 
 std::string DisplayPath(const std::string& text) { return EscapeUtf8(text); }
+
+bool IsValidUtf8(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp;
+    size_t n = Utf8SequenceLength(text, i, &cp);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+std::optional<std::string> DecodedEntryName(const CodePage& page, const std::string& stored) {
+  std::optional<std::string> utf8 = ToUtf8(page, stored);
+  if (!utf8 || !IsValidUtf8(*utf8)) return std::nullopt;
+  std::string name, part;
+  for (size_t i = 0; i <= utf8->size(); ++i) {
+    if (i == utf8->size() || (*utf8)[i] == '\\' || (*utf8)[i] == '/') {
+      if (!part.empty() && part != ".") name += (name.empty() ? "" : "/") + part;
+      part.clear();
+    } else {
+      part += (*utf8)[i];
+    }
+  }
+  return name;
+}

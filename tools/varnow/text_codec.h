@@ -25,3 +25,9 @@ std::optional<std::string> ToUtf8(const CodePage& page, const std::string& text)
 std::string DisplayText(const CodePage& page, const std::string& text);
 // The same for text that already is (or should be) UTF-8, such as a path.
 std::string DisplayPath(const std::string& text);
+// True when text is well-formed UTF-8.
+bool IsValidUtf8(const std::string& text);
+// An entry's name as this system writes paths: UTF-8, '/' between folders,
+// empty and "." parts dropped (so a folder loses its "\."); nullopt when a
+// byte means nothing in the code page.
+std::optional<std::string> DecodedEntryName(const CodePage& page, const std::string& stored);

@@ -1,0 +1,421 @@
+// The habits users bring from other archivers, as a table: each case is a
+// few commands run in a fresh sandbox (@ stands for it, %V for the version),
+// each with the expected exit code, texts expected in standard output or
+// error, texts in neither, and paths that must or must not exist after it.
+// Covers --version, pack's selection, name report, long Windows paths,
+// SOURCE_DATE_EPOCH and --force, list --json, several FILEs, the core's
+// identity, files that are not distributables, and extract's selection.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "cli_harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kCore = 20480;
+
+struct Step {
+  std::vector<std::string> Args;
+  int Exit = 0;
+  std::vector<std::string> Out;          // each expected in standard output
+  std::string Err;                       // expected in standard error
+  std::vector<std::string> Lacks = {};   // in neither stream
+  std::vector<std::string> Exists = {};  // paths made
+  std::vector<std::string> Absent = {};  // paths not made
+  std::string Stdin = "";
+  std::string Env = "";   // NAME=value for this command
+  bool OutExact = false;  // standard output is exactly Out[0]
+};
+
+struct Case {
+  const char* What;
+  std::vector<Step> Steps;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.What; }
+
+Bytes Cut(const Bytes& b, size_t from, size_t to) {
+  return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(to));
+}
+
+void PutSize(Bytes& file, uint32_t size) {
+  for (int i = 0; i < 4; ++i) file[kCore + i] = static_cast<uint8_t>(size >> (8 * i));
+}
+
+// Sources, distributables and files that only look like them.
+void MakeSandbox(const Sandbox& b) {
+  WriteText(b / "src/a.txt", "alpha\n");
+  WriteText(b / "src/sub/b.txt", "beta beta beta\n");
+  WriteText(b / "src/sub/c.o", "object\n");
+  WriteText(b / "src/build/d.txt", "built\n");
+  Bytes shared = PatternData(6000, 3);
+  WriteFile(b / "src/similar/one.log", shared);
+  shared.insert(shared.end(), {'t', 'w', 'o', '\n'});
+  WriteFile(b / "src/similar/two.log", shared);  // drawn from one.log by the history
+  WriteText(b / "old/old.txt", "old\n");
+  SetTimes(b / "old/old.txt", 631152000, 0);  // 1990-01-01
+  WriteText(b / "names/bad:colon.txt", "x");
+  WriteText(b / "names/CON.txt", "x");
+  WriteText(b / "names/trail.", "x");
+  WriteText(b / "names/fine.txt", "x");
+  WriteText(b / "long" / std::string(120, 'd') / (std::string(70, 'f') + ".txt"), "x");
+  WriteText(b / "list.txt", "src/a.txt\n./src/sub\nsrc/sub/b.txt\n");
+  WriteText(b / "outside.txt", "/etc/hostname\n../x\nsrc/a.txt\n");
+  WriteText(b / "nul.txt", std::string("src/a.txt\0src/sub/b.txt\0", 24));
+  auto pack = [&](std::vector<std::string> args) {
+    RunResult r = RunVarnow(args, "", b.Root());
+    if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Err);
+  };
+  pack({"pack", "-q", "win.exe", "src"});
+  pack({"pack", "-q", "--target", "linux", "lin", "src"});
+  const Bytes win = ReadFile(b / "win.exe");
+  Bytes altered = win;
+  altered[1000] ^= 0x20;
+  WriteFile(b / "altered.exe", altered);
+  WriteFile(b / "altered-core.bin", Cut(altered, 0, kCore));
+  WriteFile(b / "linux-core.bin", Cut(ReadFile(b / "lin"), 0, kCore));
+  WriteFile(b / "cut.exe", Cut(win, 0, win.size() - 5));
+  // A known core whose comment runs to the end of the file.
+  Bytes open = Cut(win, 0, kCore + 4);
+  for (int i = 0; i < 40; ++i) open.push_back('c');
+  PutSize(open, static_cast<uint32_t>(open.size()));
+  WriteFile(b / "open-comment.exe", open);
+  // The same three after bytes that are no core.
+  Bytes noise = PatternData(kCore, 77);
+  Bytes garbage = noise;
+  for (int i = 0; i < 3000; ++i) garbage.push_back(static_cast<uint8_t>(i * 31));
+  WriteFile(b / "garbage.bin", garbage);
+  Bytes negative = garbage;
+  PutSize(negative, 0xFFFFFFFFu);
+  WriteFile(b / "negative.bin", negative);
+  Bytes noiseOpen = noise;
+  noiseOpen.insert(noiseOpen.end(), open.begin() + kCore, open.end());
+  WriteFile(b / "noise-open.bin", noiseOpen);
+}
+
+class CliHabits : public ::testing::TestWithParam<Case> {};
+
+std::string Expand(const std::string& text, const Sandbox& b) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '@') {
+      out += b.Root().string();
+    } else if (text.compare(i, 2, "%V") == 0) {
+      out += VARNOW_VERSION;
+      ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+TEST_P(CliHabits, Steps) {
+  Sandbox b;
+  MakeSandbox(b);
+  int n = 0;
+  for (const Step& step : GetParam().Steps) {
+    SCOPED_TRACE("step " + std::to_string(++n));
+    std::vector<std::string> args;
+    for (const std::string& a : step.Args) args.push_back(Expand(a, b));
+    RunResult r;
+    if (step.Env.empty()) {
+      r = RunVarnow(args, step.Stdin, b.Root());
+    } else {
+      args.insert(args.begin(), {step.Env, VARNOW_BINARY});
+      r = RunProgram("/usr/bin/env", args, step.Stdin, b.Root());
+    }
+    EXPECT_EQ(r.ExitCode, step.Exit) << r.Err;
+    for (const std::string& out : step.Out) {
+      if (step.OutExact) {
+        EXPECT_EQ(r.Out, Expand(out, b));
+      } else {
+        EXPECT_NE(r.Out.find(Expand(out, b)), std::string::npos) << "stdout: " << r.Out;
+      }
+    }
+    EXPECT_NE(r.Err.find(Expand(step.Err, b)), std::string::npos) << "stderr: " << r.Err;
+    for (const std::string& lacks : step.Lacks) {
+      EXPECT_EQ(r.Out.find(Expand(lacks, b)), std::string::npos) << "stdout: " << r.Out;
+      EXPECT_EQ(r.Err.find(Expand(lacks, b)), std::string::npos) << "stderr: " << r.Err;
+    }
+    for (const std::string& p : step.Exists) EXPECT_TRUE(fs::exists(Expand(p, b))) << p;
+    for (const std::string& p : step.Absent) EXPECT_FALSE(fs::exists(Expand(p, b))) << p;
+  }
+}
+
+const std::string kCoreLine = "core:      ";
+const std::string kNotOurs = "is none this varnow carries";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CliHabits,
+    ::testing::Values(
+        // --version.
+        Case{"version",
+             {{{"--version"},
+               0,
+               {"varnow %V\nWindows core: varnow-sfx.exe, Varnow Expander 32 Ver. ",
+                ", built with varnow %V (20480 bytes, CRC-32 ",
+                "\nLinux core:   varnow-sfx, Varnow Expander 32 Ver. "}}}},
+        Case{"short version", {{{"-V"}, 0, {"varnow %V\n"}}}},
+        // pack: selection.
+        Case{"exclude globs and folders",
+             {{{"pack", "-q", "--exclude", "*.o", "--exclude", "build", "o.exe", "src"}},
+              {{"list", "o.exe"}, 0, {"src\\a.txt", "src\\sub\\b.txt"}, "", {"c.o", "build"}}}},
+        Case{"exclude a tail with a folder",
+             {{{"pack", "-q", "--exclude", "sub/*.txt", "o.exe", "src"}},
+              {{"list", "o.exe"}, 0, {"src\\a.txt", "src\\sub\\c.o"}, "", {"b.txt"}}}},
+        Case{"files from a list, a path named twice stored once",
+             {{{"pack", "-q", "--files-from", "list.txt", "o.exe"}},
+              {{"list", "o.exe"},
+               0,
+               {"src\\a.txt", "src\\sub\\b.txt", "src\\sub\\c.o", "3 files, 0 folders"},
+               "",
+               {"similar"}}}},
+        Case{"files from standard input, NUL separated",
+             {{{"pack", "-q", "--files-from", "-", "--null", "o.exe"},
+               0,
+               {},
+               "",
+               {},
+               {"@/o.exe"},
+               {},
+               std::string("src/a.txt\0src/sub/b.txt\0", 24)},
+              {{"list", "o.exe"}, 0, {"2 files, 0 folders"}}}},
+        Case{"files from a NUL list without --null",
+             {{{"pack", "--files-from", "nul.txt", "o.exe"},
+               1,
+               {},
+               "give --null",
+               {},
+               {},
+               {"@/o.exe"}}}},
+        Case{"--null without --files-from",
+             {{{"pack", "--null", "o.exe", "src"}, 1, {}, "give --files-from FILE"}}},
+        Case{"files from a list with absolute and climbing paths",
+             {{{"pack", "--files-from", "outside.txt", "o.exe"},
+               1,
+               {},
+               "list paths below the current folder: /etc/hostname, ../x",
+               {},
+               {},
+               {"@/o.exe"}}}},
+        // pack: names, long paths, times, replacing.
+        Case{"every bad name in one run",
+             {{{"pack", "o.exe", "names"},
+               1,
+               {},
+               "3 names cannot be stored for the Windows target; nothing was written",
+               {"fine.txt"},
+               {},
+               {"@/o.exe"}},
+              {{"pack", "o.exe", "names"},
+               1,
+               {},
+               "names/bad:colon.txt: the name holds the character ':'"},
+              {{"pack", "o.exe", "names"}, 1, {}, "names/CON.txt: the name holds a device name"},
+              {{"pack", "o.exe", "names"},
+               1,
+               {},
+               "names/trail.: the name holds a name part ending"}}},
+        Case{"long path warned for Windows only",
+             {{{"pack", "-q", "w.exe", "long"},
+               0,
+               {},
+               "has 200 characters; expanded in a folder whose path has more than 58, its full "
+               "path passes the 260 characters"},
+              {{"pack", "-q", "--target", "linux", "l", "long"}, 0, {}, "", {"260"}}}},
+        Case{"SOURCE_DATE_EPOCH clamps later times, keeps earlier ones",
+             {{{"pack", "-q", "--target", "linux", "o", "src", "old"},
+               0,
+               {},
+               "",
+               {},
+               {},
+               {},
+               "",
+               "SOURCE_DATE_EPOCH=1000000000"},
+              {{"list", "--json", "o"},
+               0,
+               {"\"name\": \"src/a.txt\", \"size\": 6", "\"last_write\": \"2001-09-09T01:46:40Z\"}",
+                "\"created\": \"2001-09-09T01:46:40Z\"",
+                "\"last_write\": \"1990-01-01T00:00:00Z\"}"}}}},
+        Case{"SOURCE_DATE_EPOCH that is no number",
+             {{{"pack", "o", "src"},
+               1,
+               {},
+               "SOURCE_DATE_EPOCH=yesterday: not a number",
+               {},
+               {},
+               {"@/o"},
+               "",
+               "SOURCE_DATE_EPOCH=yesterday"}}},
+        Case{"existing output replaced only with --force",
+             {{{"pack", "win.exe", "old"},
+               1,
+               {},
+               "win.exe: already exists; use -f/--force to replace it"},
+              {{"list", "win.exe"}, 0, {"src\\a.txt"}},
+              {{"pack", "-q", "-f", "win.exe", "old"}},
+              {{"list", "win.exe"}, 0, {"old\\old.txt"}, "", {"src\\a.txt"}}}},
+        // One way to state the ratio.
+        Case{"ratio in pack and list",
+             {{{"pack", "--target", "linux", "o", "src/a.txt"},
+               0,
+               {"o: 1 files, 0 empty folders: 6 bytes packed into ",
+                "plus the 20480-byte core, verified"}},
+              {{"list", "o"},
+               0,
+               {"1 files, 0 folders: 6 bytes packed into ", "plus the 20480-byte core\n"}}}},
+        // list: core, JSON, several files.
+        Case{"list names the core",
+             {{{"list", "win.exe"}, 0, {kCoreLine + "Windows core of varnow %V\n"}},
+              {{"list", "lin"}, 0, {kCoreLine + "Linux core of varnow %V\n"}},
+              {{"list", "altered.exe"},
+               0,
+               {kCoreLine +
+                "unknown: no core this varnow carries, though it starts as a Windows program"}}}},
+        Case{"list as JSON",
+             {{{"list", "--json", "win.exe"},
+               0,
+               {"{\"path\": \"win.exe\", \"file_bytes\": ",
+                "\"core\": {\"platform\": \"windows\", \"known\": true, \"name\": \"Windows core "
+                "of varnow %V\"}",
+                "\"code_page\": \"1252\", \"comment\": \"\", \"run_after\": \"\", \"protected\": "
+                "false",
+                "{\"kind\": \"file\", \"stored_name\": \"src\\\\a.txt\", \"name\": \"src/a.txt\", "
+                "\"size\": 6, \"packed\": ",
+                "\"files\": 6, \"folders\": 0, \"input_bytes\": "}}}},
+        Case{"list several, one not a distributable",
+             {{{"list", "win.exe", "garbage.bin", "lin"},
+               1,
+               {"archive:   win.exe\n", "\narchive:   lin\n"},
+               "garbage.bin: not a distributable"}}},
+        Case{"list several as one JSON array",
+             {{{"list", "--json", "lin", "garbage.bin"},
+               1,
+               {"[{\"path\": \"lin\"",
+                ",\n{\"path\": \"garbage.bin\", \"error\": \"garbage.bin: not a distributable"}}}},
+        // test: the core's identity, several files.
+        Case{"test names the core",
+             {{{"test", "win.exe", "lin"},
+               0,
+               {"win.exe: sound: 6 files", "checks out; Windows core of varnow %V\n",
+                "lin: sound: 6 files", "checks out; Linux core of varnow %V\n"}}}},
+        Case{"test an altered core",
+             {{{"test", "altered.exe"},
+               2,
+               {},
+               "altered.exe: the archive decodes, but its core " + kNotOurs}}},
+        Case{"test an altered core against the core it was made with",
+             {{{"test", "--core", "altered-core.bin", "altered.exe"},
+               0,
+               {"checks out; the core given by --core altered-core.bin\n"}},
+              {{"test", "--core", "linux-core.bin", "altered.exe"}, 2, {}, kNotOurs}}},
+        Case{"test several, worst exit code",
+             {{{"test", "win.exe", "cut.exe", "lin"},
+               2,
+               {"win.exe: sound", "lin: sound"},
+               "cut.exe: damaged"}}},
+        // Not a distributable, damaged.
+        Case{
+            "not a distributable",
+            {{{"list", "garbage.bin"},
+              1,
+              {},
+              "garbage.bin: not a distributable: it starts with no core this varnow knows, and its "
+              "size field records "},
+             {{"test", "garbage.bin"}, 1, {}, "not a distributable"},
+             {{"extract", "-C", "x", "garbage.bin"},
+              1,
+              {},
+              "not a distributable",
+              {},
+              {},
+              {"@/x"}}}},
+        Case{"negative size field, no core",
+             {{{"test", "negative.bin"},
+               1,
+               {},
+               "not a distributable: it starts with no core this varnow knows, and its size field "
+               "records -1 bytes"}}},
+        Case{"texts run off the end, no core",
+             {{{"list", "noise-open.bin"},
+               1,
+               {},
+               "not a distributable: it starts with no core this varnow knows, and the archive "
+               "header is cut short"}}},
+        Case{"known core, cut",
+             {{{"list", "cut.exe"}, 2, {}, "cut.exe: damaged: the file has "},
+              {{"extract", "cut.exe"}, 2, {}, "(cut short)"}}},
+        Case{"known core, texts run off the end",
+             {{{"test", "open-comment.exe"},
+               2,
+               {},
+               "open-comment.exe: damaged: the archive header is cut short"}}},
+        // extract: selection and standard output.
+        Case{"extract by glob",
+             {{{"extract", "-q", "-C", "x", "win.exe", "src/sub/*", "*.log"},
+               0,
+               {},
+               "",
+               {},
+               {"@/x/src/sub/b.txt", "@/x/src/similar/two.log"},
+               {"@/x/src/a.txt", "@/x/src/build"}}}},
+        Case{"extract a folder by its name",
+             {{{"extract", "-C", "x", "lin", "src/build"},
+               0,
+               {"1 files (6 bytes) and 0 folders extracted"},
+               "",
+               {},
+               {"@/x/src/build/d.txt"},
+               {"@/x/src/a.txt"}}}},
+        Case{"extract a name that matches nothing",
+             {{{"extract", "-C", "x", "win.exe", "src/a.txt", "nope*", "docs"},
+               1,
+               {},
+               "win.exe: no entry matches 'nope*', 'docs'",
+               {},
+               {"@/x/src/a.txt"}}}},
+        Case{"extract a name written with backslashes",
+             {{{"extract", "-C", "x", "win.exe", "src\\a.txt"},
+               1,
+               {},
+               "no entry matches 'src\\a.txt' (write '/' between folders)",
+               {},
+               {},
+               {"@/x/src/a.txt"}}}},
+        Case{"extract to standard output",
+             {{{"extract", "-O", "win.exe", "src/a.txt"},
+               0,
+               {"alpha\n"},
+               "",
+               {},
+               {},
+               {},
+               "",
+               "",
+               true},
+              {{"extract", "--stdout", "lin", "src/sub/b.txt", "src/a.txt"},
+               0,
+               {"alpha\nbeta beta beta\n"},
+               "",
+               {},
+               {},
+               {},
+               "",
+               "",
+               true}}},
+        Case{"extract to standard output and a folder",
+             {{{"extract", "-O", "-C", "x", "lin"}, 1, {}, "excludes"}}}),
+    [](const ::testing::TestParamInfo<Case>& info) {
+      std::string name;
+      for (const char* p = info.param.What; *p != 0; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+      return name;
+    });
+
+}  // namespace
