@@ -2,6 +2,12 @@
 // root gives: the same symbols from the same trees at the same moments, the
 // same bytes, and the same reads of the block stream, since it fetches a byte
 // only where the walk would need a bit of it and the buffer has none left.
+
+// The expansion's inner loops: built for speed even where the rest of a core
+// is built for size (VARNOW_SIZE_FIRST: the sanitized core, which barely fits).
+#if defined(__GNUC__) && !defined(__clang__) && !defined(VARNOW_SIZE_FIRST)
+#pragma GCC optimize("O2")
+#endif
 #include "codec/decoder.h"
 
 #include "driver/fatal_stop.h"

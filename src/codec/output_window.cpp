@@ -2,6 +2,12 @@
 // buffer: it hands on the oldest 32 KiB (less the dictionary on the entry's
 // first flush) and slides the newest 16 KiB to the front. A skipped file
 // slides exactly the same and hands on nothing.
+
+// The expansion's inner loops: built for speed even where the rest of a core
+// is built for size (VARNOW_SIZE_FIRST: the sanitized core, which barely fits).
+#if defined(__GNUC__) && !defined(__clang__) && !defined(VARNOW_SIZE_FIRST)
+#pragma GCC optimize("O2")
+#endif
 #include "codec/output_window.h"
 
 #include "entries/history.h"
