@@ -94,15 +94,18 @@ TABLE=$WORK/table.txt
 
 # ---------------------------------------------------------------- measuring
 # measure DIR LOG CMD...: runs CMD in DIR with stdin from /dev/null and its
-# output to LOG; sets WALL (seconds) and PEAK (KiB, the largest process of it).
+# output to LOG; sets WALL (seconds), CPU (user and system seconds of all its
+# processes; on a shared machine wall time is also the others' load, this is
+# not) and PEAK (KiB, the largest process of it).
 measure() {
   local dir=$1 log=$2; shift 2
   local t0 t1 rc=0
   # The lock is taken before the clock starts; time's own clock reads the wall.
-  (cd "$dir" && flock "$TIMING_LOCK" /usr/bin/time -f '%e %M' -o "$WORK/time.out" "$@" \
+  (cd "$dir" && flock "$TIMING_LOCK" /usr/bin/time -f '%e %M %U %S' -o "$WORK/time.out" "$@" \
     < /dev/null > "$log" 2>&1) || rc=$?
   WALL=$(tail -1 "$WORK/time.out" | awk '{print $1}')
   PEAK=$(tail -1 "$WORK/time.out" | awk '{print $2}')
+  CPU=$(tail -1 "$WORK/time.out" | awk '{printf "%.2f", $3 + $4}')
   if [ $rc != 0 ]; then
     echo "compare.sh: failed ($rc): $*" >&2
     tail -5 "$log" >&2
@@ -113,16 +116,16 @@ measure() {
 row() {
   local size
   size=$(stat -c %s "$3")
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$size" \
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$size" \
     "$(awk -v s="$size" -v i="$INPUT_BYTES" 'BEGIN {printf "%.4f", s / i}')" \
-    "$(printf '%.2f' "$WALL")" "$PEAK" "$4" | tee -a "$TABLE" >&2
+    "$(printf '%.2f' "$WALL")" "$PEAK" "$CPU" "$4" | tee -a "$TABLE" >&2
 }
 # pack CORPUS TOOL FILE CMD...: runs the packing CMD in the corpus folder.
 pack() {
   local corpus=$1 tool=$2 file=$3; shift 3
   if measure "$SRC" "$WORK/log" "$@"; then row "$corpus" "$tool" "$file" ""
   else
-    printf '%s\t%s\t-\t-\t-\t-\tFAILED\n' "$corpus" "$tool" | tee -a "$TABLE" >&2
+    printf '%s\t%s\t-\t-\t-\t-\t-\tFAILED\n' "$corpus" "$tool" | tee -a "$TABLE" >&2
     return 1
   fi
 }
@@ -137,7 +140,7 @@ expand() {
   local dest=$WORK/x
   rm -rf "$dest"; mkdir "$dest"
   if measure "$dest" "$WORK/log" "$@"; then row "$corpus" "$tool" "$file" "$(check "$SRC" "$dest")"
-  else WALL=0; PEAK=-; row "$corpus" "$tool" "$file" FAILED; fi
+  else WALL=0; PEAK=-; CPU=-; row "$corpus" "$tool" "$file" FAILED; fi
   rm -rf "$dest"
 }
 
@@ -217,11 +220,11 @@ done
 echo
 echo "varnow: $VARNOW"
 [ -z "$BEFORE" ] || echo "before: $BEFORE"
-echo "ratio = size / input size; wall in seconds; peak = largest resident set of one process (KiB)"
+echo "ratio = size / input size; wall in seconds; peak = largest resident set of one process (KiB); cpu = user + system seconds"
 echo "expansion rows: size of the file expanded; check = expanded tree equals the source"
-printf '%-11s %-22s %11s %7s %8s %8s  %s\n' corpus tool size ratio wall peakKiB check
-while IFS=$'\t' read -r corpus tool size ratio wall peak chk; do
-  printf '%-11s %-22s %11s %7s %8s %8s  %s\n' "$corpus" "$tool" "$size" "$ratio" "$wall" "$peak" "$chk"
+printf '%-11s %-24s %11s %7s %8s %8s %8s  %s\n' corpus tool size ratio wall peakKiB cpu check
+while IFS=$'\t' read -r corpus tool size ratio wall peak cpu chk; do
+  printf '%-11s %-24s %11s %7s %8s %8s %8s  %s\n' "$corpus" "$tool" "$size" "$ratio" "$wall" "$peak" "$cpu" "$chk"
 done < "$TABLE"
 
 # ---------------------------------------------------------------- summary
@@ -231,9 +234,9 @@ done < "$TABLE"
 # 7z Deflate -9's (above 1: faster).
 echo
 echo "summary: size % of input; vs zip/tgz in points (negative = smaller); speed x = peer wall / own wall"
-printf '%-11s %-24s %7s %8s %8s %8s %8s %8s %8s %9s\n' corpus tool size% vsZip vsTgz wall MiB/s xZip9 x7zDefl peakKiB
+printf '%-11s %-24s %7s %8s %8s %8s %8s %8s %8s %9s %7s\n' corpus tool size% vsZip vsTgz wall MiB/s xZip9 x7zDefl peakKiB cpu
 awk -F'\t' '
-  { key = $1 SUBSEP $2; size[key] = $3; ratio[key] = $4; wall[key] = $5; peak[key] = $6
+  { key = $1 SUBSEP $2; size[key] = $3; ratio[key] = $4; wall[key] = $5; peak[key] = $6; cpu[key] = $7
     if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 }
     if ($2 ~ /^(varnow|before)/ && $2 !~ /\(/) rows[$1] = rows[$1] "\t" $2 }
   END {
@@ -244,19 +247,19 @@ awk -F'\t' '
         k = c SUBSEP tools[j]
         if (size[k] == "-") { printf "%-11s %-24s FAILED\n", c, tools[j]; continue }
         input = size[k] / ratio[k]
-        printf "%-11s %-24s %7.2f %+8.2f %+8.2f %8.2f %8.2f %8.2f %8.2f %9s\n", c, tools[j],
+        printf "%-11s %-24s %7.2f %+8.2f %+8.2f %8.2f %8.2f %8.2f %8.2f %9s %7s\n", c, tools[j],
           100 * ratio[k], 100 * (ratio[k] - ratio[zk]), 100 * (ratio[k] - ratio[gk]), wall[k],
           input / 1048576 / (wall[k] > 0 ? wall[k] : 0.001), wall[zk] / (wall[k] > 0 ? wall[k] : 0.001),
-          wall[sk] / (wall[k] > 0 ? wall[k] : 0.001), peak[k]
+          wall[sk] / (wall[k] > 0 ? wall[k] : 0.001), peak[k], cpu[k]
       }
       for (t = 1; t <= 3; t++) {
         name = t == 1 ? "zip -9 -r" : t == 2 ? "tar | gzip -9" : "7z -mm=Deflate -mx=9"
         k = c SUBSEP name
         if (!(k in size) || size[k] == "-") continue
         input = size[k] / ratio[k]
-        printf "%-11s %-24s %7.2f %8s %8s %8.2f %8.2f %8.2f %8.2f %9s\n", c, name, 100 * ratio[k], "", "",
+        printf "%-11s %-24s %7.2f %8s %8s %8.2f %8.2f %8.2f %8.2f %9s %7s\n", c, name, 100 * ratio[k], "", "",
           wall[k], input / 1048576 / (wall[k] > 0 ? wall[k] : 0.001), wall[zk] / (wall[k] > 0 ? wall[k] : 0.001),
-          wall[sk] / (wall[k] > 0 ? wall[k] : 0.001), peak[k]
+          wall[sk] / (wall[k] > 0 ? wall[k] : 0.001), peak[k], cpu[k]
       }
     }
   }' "$TABLE"
