@@ -11,31 +11,14 @@
 #include "writer/file_encoder.h"
 #include "writer/symbol_coder.h"
 #include "writer_reference_decoder.h"
+#include "writer_test_bytes.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes v(n);
-  for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
-  return v;
-}
-
-// Lines of a few words: long and short matches at every distance.
-Bytes Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"for ", "while ", "(i = 0; ", "return ", "x;\n",  "{\n",
-                                "}\n",  "if ",    "else ",    "int ",    "char ", "0x1F, "};
-  std::mt19937 rng(seed);
-  Bytes v;
-  while (v.size() < n) {
-    for (const char* w = words[rng() % 12]; *w; ++w) v.push_back(uint8_t(*w));
-    if (rng() % 4 == 0) v.push_back(uint8_t('a' + rng() % 26));
-  }
-  v.resize(n);
-  return v;
-}
+using test_bytes::Random;
+using test_bytes::Text;
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes v;
