@@ -42,13 +42,16 @@ inline int32_t CommonLength(const uint8_t* a, const uint8_t* b, int32_t start, i
 
 }  // namespace
 
-FinderTables::FinderTables(size_t linksPerPosition)
-    : head3_(size_t{1} << kHash3Bits, 0), head2_(65536, 0), links_(linksPerPosition * kRing, 0) {}
+FinderTables::FinderTables(size_t linksPerPosition, uint32_t stampLimit)
+    : stampLimit_(stampLimit),
+      head3_(size_t{1} << kHash3Bits, 0),
+      head2_(65536, 0),
+      links_(linksPerPosition * kRing, 0) {}
 
 void FinderTables::StartRun(const uint8_t* buffer, int32_t size) {
   // The new run's stamps start above every stamp of the last one.
   uint64_t next = uint64_t{base_} + static_cast<uint32_t>(size_);
-  if (next + static_cast<uint32_t>(size) >= uint64_t{0xFFFFFFFF}) {
+  if (next + static_cast<uint32_t>(size) >= stampLimit_) {
     std::fill(head3_.begin(), head3_.end(), 0);
     std::fill(head2_.begin(), head2_.end(), 0);
     std::fill(links_.begin(), links_.end(), 0);
@@ -59,7 +62,7 @@ void FinderTables::StartRun(const uint8_t* buffer, int32_t size) {
   size_ = size;
 }
 
-HashChainFinder::HashChainFinder() : FinderTables(1) {}
+HashChainFinder::HashChainFinder(uint32_t stampLimit) : FinderTables(1, stampLimit) {}
 
 void HashChainFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxChain,
                             int32_t niceLength) {
@@ -110,7 +113,7 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
   return best;
 }
 
-TreeFinder::TreeFinder() : FinderTables(2) {}
+TreeFinder::TreeFinder(uint32_t stampLimit) : FinderTables(2, stampLimit) {}
 
 void TreeFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength) {
   StartRun(buffer, size);

@@ -21,11 +21,15 @@ struct Match {
   int32_t Distance;  // 1 to 16384
 };
 
+inline constexpr uint32_t kStampLimit = 0xFFFFFFFF;
+
 // The tables both finders share: heads by 3-byte hash and by 2-byte value,
 // and a ring of links by position. Stamp 0 is never a position of any run.
 class FinderTables {
  protected:
-  FinderTables(size_t linksPerPosition);
+  // stampLimit: stamps stay below it; past it the tables are cleared and
+  // stamps start again at 1. Tests lower it to reach that moment.
+  FinderTables(size_t linksPerPosition, uint32_t stampLimit);
   // Starts a run over a new buffer: every stamp stored so far becomes stale.
   void StartRun(const uint8_t* buffer, int32_t size);
   uint32_t Stamp(int32_t p) const { return base_ + static_cast<uint32_t>(p); }
@@ -36,6 +40,7 @@ class FinderTables {
 
   const uint8_t* buffer_ = nullptr;
   int32_t size_ = 0;
+  uint32_t stampLimit_;
   uint32_t base_ = 1;
   std::vector<uint32_t> head3_;  // newest position of each 3-byte hash
   std::vector<uint32_t> head2_;  // newest position of each 2-byte value
@@ -44,7 +49,7 @@ class FinderTables {
 
 class HashChainFinder : private FinderTables {
  public:
-  HashChainFinder();
+  explicit HashChainFinder(uint32_t stampLimit = kStampLimit);
   // Starts over on a new buffer with the given search limits.
   void Reset(const uint8_t* buffer, int32_t size, int32_t maxChain, int32_t niceLength);
   // Inserts position p (positions go in increasing order, none left out).
@@ -63,7 +68,7 @@ class TreeFinder : private FinderTables {
   // At most this many matches are reported at one position.
   static constexpr int32_t kMaxMatches = 72;
 
-  TreeFinder();
+  explicit TreeFinder(uint32_t stampLimit = kStampLimit);
   void Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength);
   // Writes the matches at p to out in increasing length (each with the
   // nearest distance for that length), inserts p and returns their number.

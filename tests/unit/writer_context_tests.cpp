@@ -9,6 +9,7 @@
 
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
+#include "writer/match_finder.h"
 #include "writer/symbol_coder.h"
 #include "writer_reference_decoder.h"
 #include "writer_test_bytes.h"
@@ -76,6 +77,39 @@ TEST(WriterContext, ContextsMixLevelsWithoutTrace) {
     EXPECT_EQ(shared.Encode(j.Dictionary, j.Data, level),
               EncodeFileData(j.Dictionary, j.Data, level));
   }
+}
+
+TEST(WriterContext, FindersClearTheirTablesWhenStampsRunOut) {
+  // With a low stamp limit the tables are cleared every few runs; each run
+  // must still find exactly what a new finder finds.
+  constexpr uint32_t kLimit = 70000;
+  HashChainFinder chains(kLimit);
+  TreeFinder tree(kLimit);
+  uint64_t positions = 0;
+  for (int run = 0; run < 12; ++run) {
+    Bytes buffer = Text(9000 + size_t(run) * 2500, uint32_t(run % 4));
+    const int32_t size = int32_t(buffer.size());
+    positions += uint64_t(size);
+    HashChainFinder freshChains;
+    TreeFinder freshTree;
+    chains.Reset(buffer.data(), size, 16, 64);
+    freshChains.Reset(buffer.data(), size, 16, 64);
+    tree.Reset(buffer.data(), size, 24, 96);
+    freshTree.Reset(buffer.data(), size, 24, 96);
+    Match a[TreeFinder::kMaxMatches], b[TreeFinder::kMaxMatches];
+    for (int32_t p = 0; p < size; ++p) {
+      Match x = chains.FindAndInsert(p), y = freshChains.FindAndInsert(p);
+      ASSERT_EQ(x.Length, y.Length) << "run " << run << ", position " << p;
+      ASSERT_EQ(x.Distance, y.Distance) << "run " << run << ", position " << p;
+      int32_t n = tree.FindAndInsert(p, a);
+      ASSERT_EQ(n, freshTree.FindAndInsert(p, b)) << "run " << run << ", position " << p;
+      for (int32_t k = 0; k < n; ++k) {
+        ASSERT_EQ(a[k].Length, b[k].Length);
+        ASSERT_EQ(a[k].Distance, b[k].Distance);
+      }
+    }
+  }
+  EXPECT_GT(positions, 3 * uint64_t{kLimit}) << "the limit was passed several times";
 }
 
 ArchiveEntry File(const std::string& name, const Bytes& data) {
