@@ -132,8 +132,10 @@ class OptimalParser {
 
  private:
   static constexpr int32_t kDictionaryDepth = 8;
-  static constexpr int32_t kCache = 16384;      // positions whose matches are kept
+  static constexpr int32_t kCache = 8192;       // positions whose matches are kept
   static constexpr int32_t kMaxSegment = 4096;  // longest stretch parsed at once
+  // A segment is parsed again from its start, so all of it must stay cached.
+  static_assert(kCache > kMaxSegment);
   static constexpr int32_t kMinSegment = 512;
   static constexpr int32_t kTail = 64;  // last bytes of a segment left to the next one
   static constexpr int32_t kInfinity = 0x3FFFFFFF;
