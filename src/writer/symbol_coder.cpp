@@ -52,22 +52,19 @@ const StartState& Start() {
   return state;
 }
 
-// The counts and leaf order that the next build reads; the nodes are
-// rewritten by that build, so they need not be copied.
-void CopyBuildInput(const CodeTree& from, CodeTree& to) {
-  std::copy(std::begin(from.SymbolCounts), std::end(from.SymbolCounts), to.SymbolCounts);
-  std::copy(std::begin(from.SymbolOrder), std::end(from.SymbolOrder), to.SymbolOrder);
-}
-
 }  // namespace
 
 SymbolCoder::SymbolCoder(BitWriter& bits) : bits_(&bits) { Restart(bits); }
 
 void SymbolCoder::Restart(BitWriter& bits) {
+  // The trees are started and built by the codec, which alone knows what a
+  // build reads of the last one; only the codes read from them are copied.
   const StartState& start = Start();
   bits_ = &bits;
-  CopyBuildInput(start.Main, mainTree_);
-  CopyBuildInput(start.Distance, distanceTree_);
+  StartMainCounts(mainTree_);
+  StartDistanceCounts(distanceTree_);
+  BuildCodeTree(distanceTree_);
+  BuildCodeTree(mainTree_);  // MainRebuildDue(0)
   mainCodes_ = start.MainCodes;
   distanceCodes_ = start.DistanceCodes;
   symbolsDone_ = 0;

@@ -36,7 +36,7 @@ class SymbolCoder {
   // (the main tree as the decoder builds it before symbol 0).
   explicit SymbolCoder(BitWriter& bits);
   // The same start again, for the next entry, writing to bits. The start
-  // trees are always the same, so they are built once per process and copied.
+  // codes are always the same, so they are read once per process and copied.
   void Restart(BitWriter& bits);
 
   void PutLiteral(uint8_t byte);
