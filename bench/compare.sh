@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
 # compare.sh: packs each benchmark corpus with `varnow pack` (levels 1, default
-# and 9) and with zip, tar|gzip, 7z (Deflate) and tar|xz, then expands with the
-# Linux core, `varnow extract`, unzip and unzipsfx, checking every expanded
-# tree against its source. Prints size, ratio, wall time and peak memory.
+# and 9, the default also with --threads 1) and with zip -9, tar|gzip -9, 7z
+# (Deflate -9) and, with --xz, tar|xz -9; then expands with the Linux core,
+# `varnow extract`, unzip and unzipsfx, checking every expanded tree against
+# its source. Prints size, ratio, wall time and peak memory, then a summary per
+# corpus: each level's size beside zip -9 and tar|gzip -9 and its speed as a
+# multiple of zip -9's and of 7z Deflate -9's.
 #
-#   bench/compare.sh [--varnow FILE] [--corpora DIR] [--work DIR] [--subset N] [CORPUS...]
+#   bench/compare.sh [--varnow FILE] [--varnow-before FILE] [--corpora DIR] [--work DIR]
+#                    [--subset N] [--xz] [CORPUS...]
 #
 # CORPUS: a corpus name (headers docs binaries large-text mixed-app; default all
 # five) or a folder of one's own. The corpora come from
-# /work/shared/bench/make-corpora.sh, cached in DIR (default out/corpora) and
-# rebuilt only when a manifest there is not identical to the reference one.
+# ../shared/bench/make-corpora.sh beside the checkout, cached in DIR (default
+# out/corpora) and rebuilt only when a manifest there is not identical to the
+# reference one. --varnow-before: an older varnow measured in the same run
+# (its packs only), for before/after tables. Every timed command holds
+# /tmp/varnow-timing.lock (flock), so timings on a shared machine never overlap.
 # --subset N: only the first N files of each corpus, each cut to 1 MiB, for a
 # quick check that everything works. Needs scripts/setup-bench's tools.
 set -euo pipefail
 export LC_ALL=C
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-SHARED_BENCH=${SHARED_BENCH:-/work/shared/bench}
+SHARED_BENCH=${SHARED_BENCH:-$(cd "$ROOT/.." && pwd)/shared/bench}
 CORPORA_DIR=$ROOT/out/corpora
 VARNOW=${VARNOW:-}
+BEFORE=
+WITH_XZ=0
+TIMING_LOCK=${TIMING_LOCK:-/tmp/varnow-timing.lock}
 WORK_PARENT=${TMPDIR:-/tmp}
 SUBSET=0
 ALL_CORPORA=(headers docs binaries large-text mixed-app)
@@ -28,10 +38,12 @@ die() { echo "compare.sh: $*" >&2; exit 1; }
 while [ $# -gt 0 ]; do
   case $1 in
     --varnow) VARNOW=$2; shift 2 ;;
+    --varnow-before) BEFORE=$2; shift 2 ;;
+    --xz) WITH_XZ=1; shift ;;
     --corpora) CORPORA_DIR=$2; shift 2 ;;
     --work) WORK_PARENT=$2; shift 2 ;;
     --subset) SUBSET=$2; shift 2 ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) die "unknown option $1" ;;
     *) CHOSEN+=("$1"); shift ;;
   esac
@@ -48,7 +60,11 @@ if [ -z "$VARNOW" ]; then
 fi
 [ -n "$VARNOW" ] && [ -x "$VARNOW" ] || die "no varnow program; build it or give --varnow FILE"
 VARNOW=$(cd "$(dirname "$VARNOW")" && pwd)/$(basename "$VARNOW")
-for c in zip unzip unzipsfx 7z xz gzip tar /usr/bin/time diff; do
+if [ -n "$BEFORE" ]; then
+  [ -x "$BEFORE" ] || die "--varnow-before $BEFORE is not a program"
+  BEFORE=$(cd "$(dirname "$BEFORE")" && pwd)/$(basename "$BEFORE")
+fi
+for c in zip unzip unzipsfx 7z xz gzip tar flock /usr/bin/time diff; do
   command -v "$c" >/dev/null || die "$c is missing (run scripts/setup-bench)"
 done
 UNZIPSFX=$(command -v unzipsfx)
@@ -78,15 +94,18 @@ TABLE=$WORK/table.txt
 
 # ---------------------------------------------------------------- measuring
 # measure DIR LOG CMD...: runs CMD in DIR with stdin from /dev/null and its
-# output to LOG; sets WALL (seconds) and PEAK (KiB, the largest process of it).
+# output to LOG; sets WALL (seconds), CPU (user and system seconds of all its
+# processes; on a shared machine wall time is also the others' load, this is
+# not) and PEAK (KiB, the largest process of it).
 measure() {
   local dir=$1 log=$2; shift 2
   local t0 t1 rc=0
-  t0=$(date +%s.%N)
-  (cd "$dir" && /usr/bin/time -f %M -o "$WORK/time.out" "$@" < /dev/null > "$log" 2>&1) || rc=$?
-  t1=$(date +%s.%N)
-  WALL=$(echo "$t1 - $t0" | bc -l)
-  PEAK=$(tail -1 "$WORK/time.out")
+  # The lock is taken before the clock starts; time's own clock reads the wall.
+  (cd "$dir" && flock "$TIMING_LOCK" /usr/bin/time -f '%e %M %U %S' -o "$WORK/time.out" "$@" \
+    < /dev/null > "$log" 2>&1) || rc=$?
+  WALL=$(tail -1 "$WORK/time.out" | awk '{print $1}')
+  PEAK=$(tail -1 "$WORK/time.out" | awk '{print $2}')
+  CPU=$(tail -1 "$WORK/time.out" | awk '{printf "%.2f", $3 + $4}')
   if [ $rc != 0 ]; then
     echo "compare.sh: failed ($rc): $*" >&2
     tail -5 "$log" >&2
@@ -97,16 +116,16 @@ measure() {
 row() {
   local size
   size=$(stat -c %s "$3")
-  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$size" \
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$size" \
     "$(awk -v s="$size" -v i="$INPUT_BYTES" 'BEGIN {printf "%.4f", s / i}')" \
-    "$(printf '%.2f' "$WALL")" "$PEAK" "$4" | tee -a "$TABLE" >&2
+    "$(printf '%.2f' "$WALL")" "$PEAK" "$CPU" "$4" | tee -a "$TABLE" >&2
 }
 # pack CORPUS TOOL FILE CMD...: runs the packing CMD in the corpus folder.
 pack() {
   local corpus=$1 tool=$2 file=$3; shift 3
   if measure "$SRC" "$WORK/log" "$@"; then row "$corpus" "$tool" "$file" ""
   else
-    printf '%s\t%s\t-\t-\t-\t-\tFAILED\n' "$corpus" "$tool" | tee -a "$TABLE" >&2
+    printf '%s\t%s\t-\t-\t-\t-\t-\tFAILED\n' "$corpus" "$tool" | tee -a "$TABLE" >&2
     return 1
   fi
 }
@@ -121,7 +140,7 @@ expand() {
   local dest=$WORK/x
   rm -rf "$dest"; mkdir "$dest"
   if measure "$dest" "$WORK/log" "$@"; then row "$corpus" "$tool" "$file" "$(check "$SRC" "$dest")"
-  else WALL=0; PEAK=-; row "$corpus" "$tool" "$file" FAILED; fi
+  else WALL=0; PEAK=-; CPU=-; row "$corpus" "$tool" "$file" FAILED; fi
   rm -rf "$dest"
 }
 
@@ -146,20 +165,41 @@ for c in "${CHOSEN[@]}"; do
   A=$WORK/a; rm -rf "$A"; mkdir "$A"
 
   v9=0 zipped=0
+  if [ -n "$BEFORE" ]; then
+    for level in 1 default 9; do
+      opt=(); [ $level = default ] || opt=(--level $level)
+      pack "$NAME" "before -$level" "$A/b$level.run" \
+        "$BEFORE" pack --target linux "${opt[@]}" -q "$A/b$level.run" "${TOP[@]}" || true
+      rm -f "$A/b$level.run"
+    done
+    pack "$NAME" "before -default -t1" "$A/b1t.run" \
+      "$BEFORE" pack --target linux --threads 1 -q "$A/b1t.run" "${TOP[@]}" || true
+    rm -f "$A/b1t.run"
+  fi
   for level in 1 default 9; do
     opt=(); [ $level = default ] || opt=(--level $level)
     if ! pack "$NAME" "varnow pack -$level" "$A/v$level.run" \
       "$VARNOW" pack --target linux "${opt[@]}" -q "$A/v$level.run" "${TOP[@]}"; then
       if [ $level = 9 ]; then v9=1; fi
     fi
+    [ $level = 9 ] || rm -f "$A/v$level.run"
   done
+  pack "$NAME" "varnow pack -default -t1" "$A/vt.run" \
+    "$VARNOW" pack --target linux --threads 1 -q "$A/vt.run" "${TOP[@]}" || true
+  rm -f "$A/vt.run"
+  # The coding alone, without the verify pass that decodes the new file.
+  pack "$NAME" "varnow -1 --no-verify" "$A/vn.run" \
+    "$VARNOW" pack --target linux --level 1 --no-verify -q "$A/vn.run" "${TOP[@]}" || true
+  rm -f "$A/vn.run"
   pack "$NAME" "zip -9 -r" "$A/z.zip" zip -9 -r -q "$A/z.zip" "${TOP[@]}" || zipped=1
   pack "$NAME" "tar | gzip -9" "$A/t.tar.gz" \
     sh -c 'tar -cf - "$@" | gzip -9 > "$0"' "$A/t.tar.gz" "${TOP[@]}" || true
   pack "$NAME" "7z -mm=Deflate -mx=9" "$A/s.7z" \
     7z a -bd -bso0 -bsp0 -mm=Deflate -mx=9 "$A/s.7z" "${TOP[@]}" || true
-  pack "$NAME" "tar | xz -9" "$A/t.tar.xz" \
-    sh -c 'tar -cf - "$@" | xz -9 > "$0"' "$A/t.tar.xz" "${TOP[@]}" || true
+  if [ $WITH_XZ = 1 ]; then
+    pack "$NAME" "tar | xz -9" "$A/t.tar.xz" \
+      sh -c 'tar -cf - "$@" | xz -9 > "$0"' "$A/t.tar.xz" "${TOP[@]}" || true
+  fi
 
   if [ $v9 = 0 ]; then
     chmod +x "$A/v9.run"
@@ -179,9 +219,47 @@ done
 # ---------------------------------------------------------------- table
 echo
 echo "varnow: $VARNOW"
-echo "ratio = size / input size; wall in seconds; peak = largest resident set of one process (KiB)"
+[ -z "$BEFORE" ] || echo "before: $BEFORE"
+echo "ratio = size / input size; wall in seconds; peak = largest resident set of one process (KiB); cpu = user + system seconds"
 echo "expansion rows: size of the file expanded; check = expanded tree equals the source"
-printf '%-11s %-22s %11s %7s %8s %8s  %s\n' corpus tool size ratio wall peakKiB check
-while IFS=$'\t' read -r corpus tool size ratio wall peak chk; do
-  printf '%-11s %-22s %11s %7s %8s %8s  %s\n' "$corpus" "$tool" "$size" "$ratio" "$wall" "$peak" "$chk"
+printf '%-11s %-24s %11s %7s %8s %8s %8s  %s\n' corpus tool size ratio wall peakKiB cpu check
+while IFS=$'\t' read -r corpus tool size ratio wall peak cpu chk; do
+  printf '%-11s %-24s %11s %7s %8s %8s %8s  %s\n' "$corpus" "$tool" "$size" "$ratio" "$wall" "$peak" "$cpu" "$chk"
 done < "$TABLE"
+
+# ---------------------------------------------------------------- summary
+# Per corpus and varnow row: size in % of the input (core included), and the
+# differences to zip -9 and tar|gzip -9 in points (negative: smaller); wall
+# seconds, MiB of input per second, and speed as a multiple of zip -9's and of
+# 7z Deflate -9's (above 1: faster).
+echo
+echo "summary: size % of input; vs zip/tgz in points (negative = smaller); speed x = peer wall / own wall"
+printf '%-11s %-24s %7s %8s %8s %8s %8s %8s %8s %9s %7s\n' corpus tool size% vsZip vsTgz wall MiB/s xZip9 x7zDefl peakKiB cpu
+awk -F'\t' '
+  { key = $1 SUBSEP $2; size[key] = $3; ratio[key] = $4; wall[key] = $5; peak[key] = $6; cpu[key] = $7
+    if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 }
+    if ($2 ~ /^(varnow|before)/ && $2 !~ /\(/) rows[$1] = rows[$1] "\t" $2 }
+  END {
+    for (i = 1; i <= n; i++) {
+      c = order[i]; m = split(substr(rows[c], 2), tools, "\t")
+      zk = c SUBSEP "zip -9 -r"; gk = c SUBSEP "tar | gzip -9"; sk = c SUBSEP "7z -mm=Deflate -mx=9"
+      for (j = 1; j <= m; j++) {
+        k = c SUBSEP tools[j]
+        if (size[k] == "-") { printf "%-11s %-24s FAILED\n", c, tools[j]; continue }
+        input = size[k] / ratio[k]
+        printf "%-11s %-24s %7.2f %+8.2f %+8.2f %8.2f %8.2f %8.2f %8.2f %9s %7s\n", c, tools[j],
+          100 * ratio[k], 100 * (ratio[k] - ratio[zk]), 100 * (ratio[k] - ratio[gk]), wall[k],
+          input / 1048576 / (wall[k] > 0 ? wall[k] : 0.001), wall[zk] / (wall[k] > 0 ? wall[k] : 0.001),
+          wall[sk] / (wall[k] > 0 ? wall[k] : 0.001), peak[k], cpu[k]
+      }
+      for (t = 1; t <= 3; t++) {
+        name = t == 1 ? "zip -9 -r" : t == 2 ? "tar | gzip -9" : "7z -mm=Deflate -mx=9"
+        k = c SUBSEP name
+        if (!(k in size) || size[k] == "-") continue
+        input = size[k] / ratio[k]
+        printf "%-11s %-24s %7.2f %8s %8s %8.2f %8.2f %8.2f %8.2f %9s %7s\n", c, name, 100 * ratio[k], "", "",
+          wall[k], input / 1048576 / (wall[k] > 0 ? wall[k] : 0.001), wall[zk] / (wall[k] > 0 ? wall[k] : 0.001),
+          wall[sk] / (wall[k] > 0 ? wall[k] : 0.001), peak[k], cpu[k]
+      }
+    }
+  }' "$TABLE"

@@ -5,12 +5,11 @@
 #include "writer/archive_writer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "writer/archive_layout.h"
 #include "writer/history_planner.h"
+#include "writer/parallel_for.h"
 
 namespace {
 
@@ -154,7 +153,8 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
     fileEntries.push_back(k);
     fileData.push_back(entries[order[k]].Data);
   }
-  const HistoryView history(coreImage, fileData);
+  const unsigned threads = ThreadsFor(fileEntries.size(), unsigned(std::max(0, options.Threads)));
+  const HistoryView history(coreImage, fileData, threads);
   std::vector<FilePlan> plans(fileEntries.size());
 
   // Biggest files first, so that no thread is left with a big one at the end.
@@ -163,43 +163,32 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
   std::stable_sort(work.begin(), work.end(), [&](int32_t a, int32_t b) {
     return fileData[size_t(a)].size() > fileData[size_t(b)].size();
   });
-  std::atomic<size_t> next{0};
+  std::vector<EncoderContext> contexts(threads);
   std::mutex progressLock;
   uint64_t inputDone = 0;
   uint64_t packedDone = 0;
   uint64_t inputFinished = 0;
-  auto worker = [&]() {
-    for (;;) {
-      size_t w = next.fetch_add(1);
-      if (w >= work.size()) return;
-      int32_t f = work[w];
-      int64_t reported = 0;
-      EncodeProgress inner;
-      if (options.Progress) {
-        inner = [&](int64_t bytes) {
-          std::lock_guard<std::mutex> hold(progressLock);
-          inputDone += uint64_t(bytes - reported);
-          reported = bytes;
-          options.Progress(inputDone, inputTotal, packedDone, inputFinished);
-        };
-      }
-      plans[size_t(f)] = PlanFile(history, f, options.Level, inner);
-      if (options.Progress) {
+  ParallelFor(work.size(), threads, [&](unsigned thread, size_t w) {
+    int32_t f = work[w];
+    int64_t reported = 0;
+    EncodeProgress inner;
+    if (options.Progress) {
+      inner = [&](int64_t bytes) {
         std::lock_guard<std::mutex> hold(progressLock);
-        inputDone += fileData[size_t(f)].size() - uint64_t(reported);
-        packedDone += plans[size_t(f)].Data.size();
-        inputFinished += fileData[size_t(f)].size();
+        inputDone += uint64_t(bytes - reported);
+        reported = bytes;
         options.Progress(inputDone, inputTotal, packedDone, inputFinished);
-      }
+      };
     }
-  };
-  unsigned threads = options.Threads > 0 ? unsigned(options.Threads)
-                                         : std::max(1u, std::thread::hardware_concurrency());
-  threads = std::min<unsigned>(threads, std::max<size_t>(1, work.size()));
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(worker);
-  worker();
-  for (std::thread& t : pool) t.join();
+    plans[size_t(f)] = PlanFile(history, f, options.Level, contexts[thread], inner);
+    if (options.Progress) {
+      std::lock_guard<std::mutex> hold(progressLock);
+      inputDone += fileData[size_t(f)].size() - uint64_t(reported);
+      packedDone += plans[size_t(f)].Data.size();
+      inputFinished += fileData[size_t(f)].size();
+      options.Progress(inputDone, inputTotal, packedDone, inputFinished);
+    }
+  });
 
   // Records in stored order.
   std::vector<uint8_t> payload;

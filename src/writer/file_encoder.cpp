@@ -1,11 +1,11 @@
-// The two parsers behind EncodeFileData. Both work on one buffer holding the
-// preset dictionary and then the data, so a match may reach back into the
-// dictionary; both take their prices from the SymbolCoder, which always holds
+// The parsers behind EncoderContext::Encode. All work on one buffer holding
+// the preset dictionary and then the data, so a match may reach back into the
+// dictionary; all take their prices from the SymbolCoder, which always holds
 // the code lengths that the decoder will use for the next symbol.
-//   Lazy parser (levels 1-4): longest match along a hash chain; a match is
-//   taken only when it costs fewer bits than its bytes as literals, and
-//   deferred by one byte when the next position offers a bigger saving.
-//   Optimal parser (levels 5-9): a shortest-path search, in bits, over a
+//   Greedy and lazy parser (hash chains): the longest match along a chain is
+//   taken only when it costs fewer bits than its bytes as literals; the lazy
+//   one defers it by one byte when the next position offers a bigger saving.
+//   Optimal parser (binary trees): a shortest-path search, in bits, over a
 //   segment of positions, using every match length that the tree finder
 //   offers; the segment is re-parsed from the first symbol after a rebuild,
 //   so each decision is priced with the trees actually in force.
@@ -21,20 +21,6 @@
 #include "writer/symbol_coder.h"
 
 namespace {
-
-struct LevelParams {
-  bool Optimal;   // optimal parse (tree finder) or lazy parse (hash chains)
-  bool Lazy;      // lazy parse: look one position ahead
-  int32_t Depth;  // chain steps or tree depth
-  int32_t Nice;   // a match this long is taken without further search
-};
-
-constexpr LevelParams kLevels[kMaxLevel + 1] = {
-    {false, false, 0, 0},  // unused
-    {false, false, 4, 16},  {false, true, 8, 32},   {false, true, 24, 64},
-    {false, true, 64, 128}, {true, false, 8, 32},   {true, false, 16, 64},
-    {true, false, 32, 128}, {true, false, 48, 192}, {true, false, 64, 256},
-};
 
 constexpr int64_t kProgressStep = 1 << 18;
 
@@ -64,8 +50,10 @@ int32_t MatchGain(const SymbolCoder& coder, const uint8_t* buffer, int32_t p, Ma
 }
 
 void LazyParse(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
-               const LevelParams& params, SymbolCoder& coder, ProgressTicker& ticker) {
-  HashChainFinder finder(buffer, size, params.Depth, params.Nice);
+               const LevelParams& params, HashChainFinder& finder, SymbolCoder& coder,
+               ProgressTicker& ticker) {
+  finder.Reset(buffer, size, params.Depth, params.Nice);
+  const bool lazy = params.Parse == ParseKind::kLazy;
   for (int32_t p = 0; p < dictionaryLength; ++p) finder.Insert(p);
   int32_t p = dictionaryLength;
   Match current = p < size ? finder.FindAndInsert(p) : Match{0, 0};
@@ -78,7 +66,7 @@ void LazyParse(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
       if (p < size) current = finder.FindAndInsert(p);
       continue;
     }
-    if (params.Lazy && current.Length < params.Nice && p + 1 < size) {
+    if (lazy && current.Length < params.Nice && p + 1 < size) {
       Match next = finder.FindAndInsert(p + 1);
       if (MatchGain(coder, buffer, p + 1, next) > gain) {
         coder.PutLiteral(buffer[p]);
@@ -118,31 +106,36 @@ struct PriceTables {
 
 class OptimalParser {
  public:
-  OptimalParser(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
-                const LevelParams& params, SymbolCoder& coder, ProgressTicker& ticker)
-      : buffer_(buffer),
-        dictionaryLength_(dictionaryLength),
-        size_(size),
-        nice_(params.Nice),
-        coder_(coder),
-        ticker_(ticker),
-        finder_(buffer, size, params.Depth, params.Nice),
-        cacheMatches_(size_t{kCache} * TreeFinder::kMaxMatches),
-        cacheCount_(kCache, 0) {}
+  OptimalParser()
+      : cacheMatches_(size_t{kCache} * TreeFinder::kMaxMatches), cacheCount_(kCache, 0) {}
 
-  void Run() {
+  void Run(const uint8_t* buffer, int32_t dictionaryLength, int32_t size, const LevelParams& params,
+           SymbolCoder& coder, ProgressTicker& ticker) {
+    buffer_ = buffer;
+    dictionaryLength_ = dictionaryLength;
+    size_ = size;
+    nice_ = params.Nice;
+    coder_ = &coder;
+    prices_.Version = ~0u;
+    // The dictionary is only inserted: a shallow descent keeps the trees
+    // good enough for the data's searches at a fraction of the cost.
+    finder_.Reset(buffer, size, std::min(params.Depth, kDictionaryDepth), params.Nice);
     for (int32_t p = 0; p < dictionaryLength_; ++p) finder_.Insert(p);
+    finder_.SetMaxDepth(params.Depth);
     found_ = dictionaryLength_;
     int32_t p = dictionaryLength_;
     while (p < size_) {
-      ticker_.At(p);
+      ticker.At(p);
       p = ParseSegment(p);
     }
   }
 
  private:
-  static constexpr int32_t kCache = 16384;      // positions whose matches are kept
+  static constexpr int32_t kDictionaryDepth = 8;
+  static constexpr int32_t kCache = 8192;       // positions whose matches are kept
   static constexpr int32_t kMaxSegment = 4096;  // longest stretch parsed at once
+  // A segment is parsed again from its start, so all of it must stay cached.
+  static_assert(kCache > kMaxSegment);
   static constexpr int32_t kMinSegment = 512;
   static constexpr int32_t kTail = 64;  // last bytes of a segment left to the next one
   static constexpr int32_t kInfinity = 0x3FFFFFFF;
@@ -167,10 +160,12 @@ class OptimalParser {
     }
   }
 
-  // How far to parse: about the bytes until the next rebuild of the main tree.
+  // How far to parse: about the bytes until the next rebuild of the main
+  // tree, whose schedule the codec gives.
   int32_t SegmentLength(int32_t p) const {
-    int32_t symbols = coder_.SymbolsDone();
-    int32_t next = symbols < 2048 ? (symbols / 256 + 1) * 256 : (symbols / 1024 + 1) * 1024;
+    int32_t symbols = coder_->SymbolsDone();
+    int32_t next = symbols + 1;
+    while (!MainRebuildDue(next)) ++next;
     int32_t done = p - dictionaryLength_;
     int64_t estimate = symbols > 0 ? int64_t(next - symbols) * done / symbols * 3 / 2 : kMinSegment;
     int32_t s = static_cast<int32_t>(std::clamp<int64_t>(estimate, kMinSegment, kMaxSegment));
@@ -180,7 +175,7 @@ class OptimalParser {
   // Parses from p, writes the chosen symbols up to the end of the segment or
   // to the first rebuild, and returns the next position to parse.
   int32_t ParseSegment(int32_t start) {
-    prices_.Refresh(coder_);
+    prices_.Refresh(*coder_);
     const int32_t length = SegmentLength(start);
     price_[0] = 0;
     for (int32_t i = 1; i <= length; ++i) price_[i] = kInfinity;
@@ -230,29 +225,28 @@ class OptimalParser {
     // next segment, which sees further.
     const int32_t keepUntil =
         forced.Length > 0 || start + length == size_ ? size_ : start + length - kTail;
-    const uint32_t version = coder_.TreeVersion();
+    const uint32_t version = coder_->TreeVersion();
     int32_t p = start;
     for (int32_t k = 0; k < steps; ++k) {
       const Match& m = path_[k];
       if (k > 0 && p >= keepUntil) break;
       if (m.Length == 1) {
-        coder_.PutLiteral(buffer_[p]);
+        coder_->PutLiteral(buffer_[p]);
       } else {
-        coder_.PutMatch(m.Length, m.Distance);
+        coder_->PutMatch(m.Length, m.Distance);
       }
       p += m.Length;
       // New trees: the rest of the segment is parsed again with their prices.
-      if (coder_.TreeVersion() != version && k + 1 < steps) break;
+      if (coder_->TreeVersion() != version && k + 1 < steps) break;
     }
     return p;
   }
 
-  const uint8_t* buffer_;
-  int32_t dictionaryLength_;
-  int32_t size_;
-  int32_t nice_;
-  SymbolCoder& coder_;
-  ProgressTicker& ticker_;
+  const uint8_t* buffer_ = nullptr;
+  int32_t dictionaryLength_ = 0;
+  int32_t size_ = 0;
+  int32_t nice_ = 0;
+  SymbolCoder* coder_ = nullptr;
   TreeFinder finder_;
   std::vector<Match> cacheMatches_;
   std::vector<int32_t> cacheCount_;
@@ -265,33 +259,53 @@ class OptimalParser {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
-                                    std::span<const uint8_t> data, int level,
-                                    const EncodeProgress& progress) {
+struct EncoderContext::Parts {
+  std::vector<uint8_t> Buffer;  // dictionary, then data
+  std::vector<uint8_t> Scratch{};
+  BitWriter Bits{Scratch};
+  SymbolCoder Coder{Bits};
+  HashChainFinder Chains;
+  std::unique_ptr<OptimalParser> Optimal;  // made at the first optimal parse
+};
+
+EncoderContext::EncoderContext() : parts_(std::make_unique<Parts>()) {}
+EncoderContext::~EncoderContext() = default;
+
+std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
+                                            std::span<const uint8_t> data, int level,
+                                            const EncodeProgress& progress) {
   std::vector<uint8_t> out;
   if (data.empty()) return out;
-  level = std::clamp(level, kMinLevel, kMaxLevel);
-  const LevelParams& params = kLevels[level];
-  size_t dictionaryLength = std::min<size_t>(dictionary.size(), kDictionaryLimit);
-  dictionary = dictionary.last(dictionaryLength);
-  std::vector<uint8_t> buffer(dictionary.size() + data.size());
+  const LevelParams& params = ParamsOf(level);
+  dictionary = dictionary.last(std::min<size_t>(dictionary.size(), kDictionaryLimit));
+  std::vector<uint8_t>& buffer = parts_->Buffer;
+  buffer.resize(dictionary.size() + data.size());
   if (!dictionary.empty()) std::memcpy(buffer.data(), dictionary.data(), dictionary.size());
-  if (!data.empty()) std::memcpy(buffer.data() + dictionary.size(), data.data(), data.size());
+  std::memcpy(buffer.data() + dictionary.size(), data.data(), data.size());
   const int32_t size = static_cast<int32_t>(buffer.size());
   const int32_t start = static_cast<int32_t>(dictionary.size());
 
   out.reserve(data.size() / 2 + 16);
   BitWriter bits(out);
-  auto coder = std::make_unique<SymbolCoder>(bits);
+  SymbolCoder& coder = parts_->Coder;
+  coder.Restart(bits);
   ProgressTicker ticker(progress, start);
-  if (params.Optimal) {
-    auto parser =
-        std::make_unique<OptimalParser>(buffer.data(), start, size, params, *coder, ticker);
-    parser->Run();
+  if (params.Parse == ParseKind::kOptimal) {
+    if (!parts_->Optimal) parts_->Optimal = std::make_unique<OptimalParser>();
+    parts_->Optimal->Run(buffer.data(), start, size, params, coder, ticker);
   } else {
-    LazyParse(buffer.data(), start, size, params, *coder, ticker);
+    LazyParse(buffer.data(), start, size, params, parts_->Chains, coder, ticker);
   }
   bits.Flush();
+  // A big file's buffer is not kept for the next, usually small, one.
+  if (buffer.capacity() > (size_t{1} << 22)) std::vector<uint8_t>().swap(buffer);
   if (progress) progress(static_cast<int64_t>(data.size()));
   return out;
+}
+
+std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
+                                    std::span<const uint8_t> data, int level,
+                                    const EncodeProgress& progress) {
+  EncoderContext context;
+  return context.Encode(dictionary, data, level, progress);
 }

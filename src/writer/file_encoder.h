@@ -8,21 +8,37 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
-inline constexpr int kMinLevel = 1;
-inline constexpr int kMaxLevel = 9;
-inline constexpr int kDefaultLevel = 6;
+#include "writer/level_params.h"
 
 // Called now and then with the number of data bytes coded so far.
 using EncodeProgress = std::function<void(int64_t bytesDone)>;
 
-// dictionary: at most 16384 bytes (kDictionaryLimit), the window's preset
-// content; data: the bytes to code, fewer than 2^31; level: 1 (fastest) to 9
-// (smallest). Levels 1-4 use hash chains with greedy or lazy choices weighed
-// by the code lengths in force; levels 5-9 use binary trees and a price-driven
-// optimal parse that is re-run whenever a tree is rebuilt.
+// What a coding thread keeps from one file to the next: the match finders'
+// tables, the optimal parser's match cache and the symbol coder. Reusing it
+// changes no output: every run starts from the same state as a new context.
+class EncoderContext {
+ public:
+  EncoderContext();
+  ~EncoderContext();
+  EncoderContext(const EncoderContext&) = delete;
+  EncoderContext& operator=(const EncoderContext&) = delete;
+
+  // dictionary: at most 16384 bytes (kDictionaryLimit), the window's preset
+  // content; data: the bytes to code, fewer than 2^31; level: 1 (fastest) to
+  // 9 (smallest), as kLevelTable describes.
+  std::vector<uint8_t> Encode(std::span<const uint8_t> dictionary, std::span<const uint8_t> data,
+                              int level, const EncodeProgress& progress = {});
+
+ private:
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+};
+
+// The same with a context of its own, for single calls.
 std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
                                     std::span<const uint8_t> data, int level,
                                     const EncodeProgress& progress = {});

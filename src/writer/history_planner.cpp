@@ -10,11 +10,11 @@
 #include <cstring>
 
 #include "entries/history.h"
+#include "writer/parallel_for.h"
 
 namespace {
 
 constexpr int32_t kSignatureSpan = 16384;  // bytes of a slot or file that are sampled
-constexpr int32_t kTrialLength = 20480;    // data bytes coded to measure a candidate
 constexpr int32_t kMaxPrefix = 65535;      // PrefixLength is stored in 16 bits
 
 std::vector<uint32_t> MakeSignature(std::span<const uint8_t> bytes) {
@@ -53,6 +53,12 @@ int32_t CommonCount(const std::vector<uint32_t>& a, const std::vector<uint32_t>&
 int32_t SharedBeginning(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   size_t limit = std::min({a.size(), b.size(), size_t{kMaxPrefix}});
   size_t n = 0;
+  // Shared beginnings run long (licence headers): eight bytes at a time.
+  for (uint64_t x, y; n + 8 <= limit; n += 8) {
+    std::memcpy(&x, a.data() + n, 8);
+    std::memcpy(&y, b.data() + n, 8);
+    if (x != y) return static_cast<int32_t>(n + size_t(__builtin_ctzll(x ^ y) >> 3));
+  }
   while (n < limit && a[n] == b[n]) ++n;
   return static_cast<int32_t>(n);
 }
@@ -63,42 +69,15 @@ struct Candidate {
   int64_t Score;
 };
 
-struct LevelPlan {
-  int32_t Reach;   // RefBack values scanned by content
-  int32_t Trials;  // candidates measured by coding (0: take the best score)
-  int TrialLevel;  // level of the trial coding
-};
-
-LevelPlan PlanFor(int level) {
-  switch (level) {
-    case 1:
-      return {8, 0, 1};
-    case 2:
-      return {16, 0, 2};
-    case 3:
-      return {32, 0, 3};
-    case 4:
-      return {64, 2, 2};
-    case 5:
-      return {96, 3, 2};
-    case 6:
-      return {128, 3, 3};
-    case 7:
-      return {255, 4, 5};
-    case 8:
-      return {255, 5, 5};
-    default:
-      return {255, 6, 6};
-  }
-}
-
 }  // namespace
 
-HistoryView::HistoryView(std::span<const uint8_t> core, std::vector<std::span<const uint8_t>> files)
+HistoryView::HistoryView(std::span<const uint8_t> core, std::vector<std::span<const uint8_t>> files,
+                         unsigned threads)
     : core_(core), files_(std::move(files)) {
   coreSignature_ = MakeSignature(core_);
-  signatures_.reserve(files_.size());
-  for (auto f : files_) signatures_.push_back(MakeSignature(f));
+  signatures_.resize(files_.size());
+  ParallelFor(files_.size(), threads,
+              [&](unsigned, size_t i) { signatures_[i] = MakeSignature(files_[i]); });
 }
 
 bool HistoryView::SlotFor(int32_t index, int32_t refBack, std::span<const uint8_t>* slot) const {
@@ -116,13 +95,13 @@ const std::vector<uint32_t>& HistoryView::Signature(int32_t index) const {
   return index < 0 ? coreSignature_ : signatures_[size_t(index)];
 }
 
-FilePlan PlanFile(const HistoryView& history, int32_t index, int level,
+FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderContext& context,
                   const EncodeProgress& progress) {
   FilePlan plan;
   const std::span<const uint8_t> data = history.FileData(index);
   if (data.empty()) return plan;
   level = std::clamp(level, kMinLevel, kMaxLevel);
-  const LevelPlan lp = PlanFor(level);
+  const LevelParams& lp = ParamsOf(level);
 
   std::vector<Candidate> candidates;
   const std::vector<uint32_t>& own = history.Signature(index);
@@ -141,9 +120,9 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level,
   // trials the better of it and the best score is taken.
   std::stable_sort(candidates.begin() + 1, candidates.end(),
                    [](const Candidate& a, const Candidate& b) { return a.Score > b.Score; });
-  if (candidates.size() > 1 && candidates[1].Score > candidates[0].Score && lp.Trials == 0)
+  if (candidates.size() > 1 && candidates[1].Score > candidates[0].Score && lp.Trials <= 1)
     std::swap(candidates[0], candidates[1]);
-  const size_t tries = std::min<size_t>(candidates.size(), lp.Trials == 0 ? 1 : size_t(lp.Trials));
+  const size_t tries = std::min<size_t>(candidates.size(), std::max<size_t>(1, size_t(lp.Trials)));
 
   auto storedBack = [](const Candidate& c) {
     return c.RefBack == 1 && c.PrefixLength == 0 ? 0 : c.RefBack;
@@ -163,10 +142,10 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level,
     for (size_t i = 0; i < tries; ++i) {
       const Candidate& c = candidates[i];
       std::span<const uint8_t> rest = data.subspan(size_t(c.PrefixLength));
-      bool whole = rest.size() <= size_t(kTrialLength);
-      int trialLevel = whole && level >= 7 ? level : lp.TrialLevel;
-      std::vector<uint8_t> coded = EncodeFileData(
-          dictionaryOf(c), rest.first(std::min(rest.size(), size_t(kTrialLength))), trialLevel);
+      bool whole = rest.size() <= size_t(lp.TrialLength);
+      int trialLevel = lp.TrialLevel;
+      std::vector<uint8_t> coded = context.Encode(
+          dictionaryOf(c), rest.first(std::min(rest.size(), size_t(lp.TrialLength))), trialLevel);
       int64_t cost = int64_t(coded.size()) + ReferenceBytes(storedBack(c));
       if (cost < bestCost) {
         bestCost = cost;
@@ -182,7 +161,7 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level,
   if (bestIsFinal) {
     plan.Data = std::move(bestData);
   } else {
-    plan.Data = EncodeFileData(dictionaryOf(choice), data.subspan(size_t(choice.PrefixLength)),
+    plan.Data = context.Encode(dictionaryOf(choice), data.subspan(size_t(choice.PrefixLength)),
                                level, progress);
   }
   return plan;

@@ -18,8 +18,10 @@
 class HistoryView {
  public:
   // core: the 20480-byte core image; files: the data of the file entries in
-  // stored order (the caller keeps them alive).
-  HistoryView(std::span<const uint8_t> core, std::vector<std::span<const uint8_t>> files);
+  // stored order (the caller keeps them alive). The signatures are made on
+  // `threads` threads (0: one per processor).
+  HistoryView(std::span<const uint8_t> core, std::vector<std::span<const uint8_t>> files,
+              unsigned threads = 1);
 
   int32_t FileCount() const { return static_cast<int32_t>(files_.size()); }
   std::span<const uint8_t> FileData(int32_t index) const { return files_[size_t(index)]; }
@@ -45,10 +47,11 @@ struct FilePlan {
 };
 
 // The reference, the prefix and the compressed data of file `index`: the
-// candidates most alike by content or by shared beginning are tried (at
-// higher levels by trial coding of the stretch the dictionary can reach) and
-// the smallest record wins.
-FilePlan PlanFile(const HistoryView& history, int32_t index, int level,
+// candidates most alike by content or by shared beginning are ranked by a
+// cheap estimate; at the levels with trials the best few are measured by
+// coding the stretch the dictionary helps most, and the smallest record wins.
+// context: the calling thread's encoder context.
+FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderContext& context,
                   const EncodeProgress& progress = {});
 
 // Record bytes that depend on the reference: RefBack and, unless it is 0,

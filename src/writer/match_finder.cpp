@@ -1,7 +1,10 @@
-// Both finders keep positions as int32 offsets, -1 for none. Their rings hold
+// Both finders keep positions as stamps (see FinderTables), 0 for none. Their rings hold
 // 32768 positions, twice the longest distance, so a position that is still
 // within reach has not been overwritten by a newer one.
 #include "writer/match_finder.h"
+
+#include <algorithm>
+#include <cstring>
 
 #include "codec/code_tree.h"
 
@@ -23,30 +26,57 @@ inline int32_t MaxLengthAt(int32_t p, int32_t size) {
 }
 inline int32_t MaxDistanceAt(int32_t p) { return p < kMaxDistance ? p : kMaxDistance; }
 
+// Eight bytes at a time while they fit before limit; never reads at or past it.
 inline int32_t CommonLength(const uint8_t* a, const uint8_t* b, int32_t start, int32_t limit) {
   int32_t n = start;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);  // little-endian: first byte lowest
+    n += 8;
+  }
   while (n < limit && a[n] == b[n]) ++n;
   return n;
 }
 
 }  // namespace
 
-HashChainFinder::HashChainFinder(const uint8_t* buffer, int32_t size, int32_t maxChain,
-                                 int32_t niceLength)
-    : buffer_(buffer),
-      size_(size),
-      maxChain_(maxChain),
-      niceLength_(niceLength),
-      head3_(size_t{1} << kHash3Bits, -1),
-      head2_(65536, -1),
-      chain_(kRing, -1) {}
+FinderTables::FinderTables(size_t linksPerPosition, uint32_t stampLimit)
+    : stampLimit_(stampLimit),
+      head3_(size_t{1} << kHash3Bits, 0),
+      head2_(65536, 0),
+      links_(linksPerPosition * kRing, 0) {}
+
+void FinderTables::StartRun(const uint8_t* buffer, int32_t size) {
+  // The new run's stamps start above every stamp of the last one.
+  uint64_t next = uint64_t{base_} + static_cast<uint32_t>(size_);
+  if (next + static_cast<uint32_t>(size) >= stampLimit_) {
+    std::fill(head3_.begin(), head3_.end(), 0);
+    std::fill(head2_.begin(), head2_.end(), 0);
+    std::fill(links_.begin(), links_.end(), 0);
+    next = 1;
+  }
+  base_ = static_cast<uint32_t>(next);
+  buffer_ = buffer;
+  size_ = size;
+}
+
+HashChainFinder::HashChainFinder(uint32_t stampLimit) : FinderTables(1, stampLimit) {}
+
+void HashChainFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxChain,
+                            int32_t niceLength) {
+  StartRun(buffer, size);
+  maxChain_ = maxChain;
+  niceLength_ = niceLength;
+}
 
 void HashChainFinder::Insert(int32_t p) {
-  if (size_ - p >= 2) head2_[Hash2(buffer_ + p)] = p;
+  if (size_ - p >= 2) head2_[Hash2(buffer_ + p)] = Stamp(p);
   if (size_ - p >= 3) {
     uint32_t h = Hash3(buffer_ + p);
-    chain_[p & kRingMask] = head3_[h];
-    head3_[h] = p;
+    links_[p & kRingMask] = head3_[h];
+    head3_[h] = Stamp(p);
   }
 }
 
@@ -57,7 +87,7 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
   const uint8_t* cur = buffer_ + p;
   if (maxLength >= 3) {
     const int32_t nice = niceLength_ < maxLength ? niceLength_ : maxLength;
-    int32_t candidate = head3_[Hash3(cur)];
+    int32_t candidate = PositionOf(head3_[Hash3(cur)]);
     for (int32_t steps = maxChain_; candidate >= 0 && steps > 0; --steps) {
       int32_t distance = p - candidate;
       if (distance > maxDistance) break;
@@ -69,13 +99,13 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
           if (n >= nice) break;
         }
       }
-      candidate = chain_[candidate & kRingMask];
+      candidate = PositionOf(links_[candidate & kRingMask]);
     }
     if (best.Length >= nice && nice < maxLength)
       best.Length = CommonLength(buffer_ + p - best.Distance, cur, best.Length, maxLength);
   }
   if (best.Length < 3 && maxLength >= 2) {
-    int32_t candidate = head2_[Hash2(cur)];
+    int32_t candidate = PositionOf(head2_[Hash2(cur)]);
     if (candidate >= 0 && p - candidate <= maxDistance) best = {2, p - candidate};
   }
   if (best.Length < 2) best = {0, 0};
@@ -83,14 +113,13 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
   return best;
 }
 
-TreeFinder::TreeFinder(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength)
-    : buffer_(buffer),
-      size_(size),
-      maxDepth_(maxDepth),
-      niceLength_(niceLength),
-      head3_(size_t{1} << kHash3Bits, -1),
-      head2_(65536, -1),
-      sons_(2 * kRing, -1) {}
+TreeFinder::TreeFinder(uint32_t stampLimit) : FinderTables(2, stampLimit) {}
+
+void TreeFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength) {
+  StartRun(buffer, size);
+  maxDepth_ = maxDepth;
+  niceLength_ = niceLength;
+}
 
 int32_t TreeFinder::FindAndInsert(int32_t p, Match* out) { return Search(p, out, true); }
 
@@ -108,30 +137,30 @@ int32_t TreeFinder::Search(int32_t p, Match* out, bool report) {
   if (maxLength < 2) return 0;
   uint32_t h2 = Hash2(cur);
   if (report) {
-    int32_t candidate = head2_[h2];
+    int32_t candidate = PositionOf(head2_[h2]);
     if (candidate >= 0 && p - candidate <= maxDistance) {
       out[found++] = {2, p - candidate};
       bestLength = 2;
     }
   }
-  head2_[h2] = p;
+  head2_[h2] = Stamp(p);
   if (maxLength < 3) return found;
 
   const int32_t limit = niceLength_ < maxLength ? niceLength_ : maxLength;
   uint32_t h3 = Hash3(cur);
-  int32_t candidate = head3_[h3];
-  head3_[h3] = p;
-  int32_t* less = &sons_[2 * (p & kRingMask)];         // where the next smaller node goes
-  int32_t* greater = &sons_[2 * (p & kRingMask) + 1];  // where the next greater node goes
+  int32_t candidate = PositionOf(head3_[h3]);
+  head3_[h3] = Stamp(p);
+  uint32_t* less = &links_[2 * (p & kRingMask)];         // where the next smaller node goes
+  uint32_t* greater = &links_[2 * (p & kRingMask) + 1];  // where the next greater node goes
   int32_t lessLength = 0;
   int32_t greaterLength = 0;
   for (int32_t depth = maxDepth_;; --depth) {
     if (candidate < 0 || depth == 0 || p - candidate > maxDistance) {
-      *less = -1;
-      *greater = -1;
+      *less = 0;
+      *greater = 0;
       break;
     }
-    int32_t* pair = &sons_[2 * (candidate & kRingMask)];
+    uint32_t* pair = &links_[2 * (candidate & kRingMask)];
     const uint8_t* old = buffer_ + candidate;
     int32_t n = lessLength < greaterLength ? lessLength : greaterLength;
     n = CommonLength(old, cur, n, limit);
@@ -148,14 +177,14 @@ int32_t TreeFinder::Search(int32_t p, Match* out, bool report) {
       }
     }
     if (n < limit && old[n] < cur[n]) {
-      *less = candidate;
+      *less = Stamp(candidate);
       less = &pair[1];
-      candidate = *less;
+      candidate = PositionOf(*less);
       lessLength = n;
     } else {
-      *greater = candidate;
+      *greater = Stamp(candidate);
       greater = &pair[0];
-      candidate = *greater;
+      candidate = PositionOf(*greater);
       greaterLength = n;
     }
   }

@@ -6,6 +6,9 @@
 //   HashChainFinder: the longest match along a hash chain (fast levels).
 //   TreeFinder: binary trees keyed by a 3-byte hash, giving at each position
 //   the matches of every new length with the nearest distance (optimal parse).
+// A finder is made once per thread and Reset for every buffer: its tables
+// hold stamps (a per-run base plus the position), so the entries of earlier
+// runs read as empty without clearing the tables each time.
 #pragma once
 
 #include <stddef.h>
@@ -18,9 +21,37 @@ struct Match {
   int32_t Distance;  // 1 to 16384
 };
 
-class HashChainFinder {
+inline constexpr uint32_t kStampLimit = 0xFFFFFFFF;
+
+// The tables both finders share: heads by 3-byte hash and by 2-byte value,
+// and a ring of links by position. Stamp 0 is never a position of any run.
+class FinderTables {
+ protected:
+  // stampLimit: stamps stay below it; past it the tables are cleared and
+  // stamps start again at 1. Tests lower it to reach that moment.
+  FinderTables(size_t linksPerPosition, uint32_t stampLimit);
+  // Starts a run over a new buffer: every stamp stored so far becomes stale.
+  void StartRun(const uint8_t* buffer, int32_t size);
+  uint32_t Stamp(int32_t p) const { return base_ + static_cast<uint32_t>(p); }
+  // The position of a stamp, or -1 when it is empty or from an earlier run.
+  int32_t PositionOf(uint32_t stamp) const {
+    return stamp >= base_ ? static_cast<int32_t>(stamp - base_) : -1;
+  }
+
+  const uint8_t* buffer_ = nullptr;
+  int32_t size_ = 0;
+  uint32_t stampLimit_;
+  uint32_t base_ = 1;
+  std::vector<uint32_t> head3_;  // newest position of each 3-byte hash
+  std::vector<uint32_t> head2_;  // newest position of each 2-byte value
+  std::vector<uint32_t> links_;  // by p mod ring: previous on the chain, or two children
+};
+
+class HashChainFinder : private FinderTables {
  public:
-  HashChainFinder(const uint8_t* buffer, int32_t size, int32_t maxChain, int32_t niceLength);
+  explicit HashChainFinder(uint32_t stampLimit = kStampLimit);
+  // Starts over on a new buffer with the given search limits.
+  void Reset(const uint8_t* buffer, int32_t size, int32_t maxChain, int32_t niceLength);
   // Inserts position p (positions go in increasing order, none left out).
   void Insert(int32_t p);
   // The longest match at p (nearest of the longest), Length 0 when none; then
@@ -28,36 +59,29 @@ class HashChainFinder {
   Match FindAndInsert(int32_t p);
 
  private:
-  const uint8_t* buffer_;
-  int32_t size_;
-  int32_t maxChain_;
-  int32_t niceLength_;
-  std::vector<int32_t> head3_;  // newest position of each 3-byte hash
-  std::vector<int32_t> head2_;  // newest position of each 2-byte value
-  std::vector<int32_t> chain_;  // previous position of the same hash, by p mod window
+  int32_t maxChain_ = 0;
+  int32_t niceLength_ = 0;
 };
 
-class TreeFinder {
+class TreeFinder : private FinderTables {
  public:
   // At most this many matches are reported at one position.
   static constexpr int32_t kMaxMatches = 72;
 
-  TreeFinder(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength);
+  explicit TreeFinder(uint32_t stampLimit = kStampLimit);
+  void Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength);
   // Writes the matches at p to out in increasing length (each with the
   // nearest distance for that length), inserts p and returns their number.
   // The longest is extended past niceLength up to the longest possible.
   int32_t FindAndInsert(int32_t p, Match* out);
   // Inserts p without reporting matches.
   void Insert(int32_t p);
+  // Changes the search depth from the next position on.
+  void SetMaxDepth(int32_t maxDepth) { maxDepth_ = maxDepth; }
 
  private:
   int32_t Search(int32_t p, Match* out, bool report);
 
-  const uint8_t* buffer_;
-  int32_t size_;
-  int32_t maxDepth_;
-  int32_t niceLength_;
-  std::vector<int32_t> head3_;
-  std::vector<int32_t> head2_;
-  std::vector<int32_t> sons_;  // two children per position, by p mod window
+  int32_t maxDepth_ = 0;
+  int32_t niceLength_ = 0;
 };

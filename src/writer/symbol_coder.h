@@ -35,6 +35,9 @@ class SymbolCoder {
   // Start of a file entry: start counts, identity orders, both trees built
   // (the main tree as the decoder builds it before symbol 0).
   explicit SymbolCoder(BitWriter& bits);
+  // The same start again, for the next entry, writing to bits. The start
+  // codes are always the same, so they are read once per process and copied.
+  void Restart(BitWriter& bits);
 
   void PutLiteral(uint8_t byte);
   // length 2 to 4352, distance 1 to 16384.
@@ -64,7 +67,7 @@ class SymbolCoder {
  private:
   void EndMainSymbol();
 
-  BitWriter& bits_;
+  BitWriter* bits_;
   CodeTree mainTree_;
   CodeTree distanceTree_;
   CodeTable mainCodes_;

@@ -9,30 +9,14 @@
 #include "writer/archive_layout.h"
 #include "writer/archive_writer.h"
 #include "writer_reference_decoder.h"
+#include "writer_test_bytes.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  Bytes v(n);
-  for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
-  return v;
-}
-
-Bytes Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"alpha ",     "beta ", "gamma\n", "delta ",
-                                "#include <", ">\n",   "static ", "int "};
-  std::mt19937 rng(seed);
-  Bytes v;
-  while (v.size() < n) {
-    for (const char* w = words[rng() % 8]; *w; ++w) v.push_back(uint8_t(*w));
-    if (rng() % 5 == 0) v.push_back(uint8_t('0' + rng() % 10));
-  }
-  v.resize(n);
-  return v;
-}
+using test_bytes::Random;
+using test_bytes::Text;
 
 Bytes Core() { return Random(20480, 99); }
 
