@@ -55,8 +55,6 @@ void ResetDecoder(DecoderState& d) {
   __builtin_memcpy(&d.DistanceTable, &d.StartDistanceTable, sizeof d.DistanceTable);
   d.UseDistanceTable = true;
   d.BytesDecoded = 0;
-  d.SymbolsDecoded = 0;
-  d.MatchesDecoded = 0;
 }
 
 namespace {
@@ -226,7 +224,5 @@ void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t t
   // The next entry starts on a fresh byte: whole bytes not yet read go back.
   GiveBackBytes(s, b.Count >> 3);
   d.BytesDecoded = decoded;
-  d.SymbolsDecoded = symbols;
-  d.MatchesDecoded = matches;
   CaptureHistory(w);
 }

@@ -39,8 +39,6 @@ struct DecoderState {
   uint64_t BitBuffer;      // bits not yet taken, the next one in bit 0
   int32_t BitCount;        // how many; bits above them are 0
   int32_t BytesDecoded;    // bytes produced for this entry
-  int32_t SymbolsDecoded;  // main symbols decoded in this entry
-  int32_t MatchesDecoded;  // matches decoded in this entry
 };
 
 void BuildDecodeTable(const CodeTree& tree, DecodeTable& table);

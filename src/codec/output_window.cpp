@@ -67,7 +67,6 @@ void CopyMatch(OutputWindow& w, uint32_t distance, int32_t length) {
 }
 
 void FinalFlush(OutputWindow& w) {
-  CaptureHistory(w);
   int32_t held = static_cast<int32_t>(w.WindowPosition - w.WindowBase);
   if (held > 0 && w.Sink != nullptr)
     w.Sink(w.SinkContext, w.WindowBuffer + w.WriteStart, held - w.WriteStart);

@@ -56,5 +56,6 @@ inline void PutByte(OutputWindow& w, uint8_t byte) {
 void CopyMatch(OutputWindow& w, uint32_t distance, int32_t length);
 // Copies what the history slot still wants of the bytes appended so far.
 void CaptureHistory(OutputWindow& w);
-// Hands on what is left, unless the file is skipped.
+// Hands on what is left, unless the file is skipped. The decoder has
+// already captured the entry's history.
 void FinalFlush(OutputWindow& w);
