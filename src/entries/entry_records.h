@@ -25,6 +25,7 @@ struct EntryState {
   int32_t PreviousNameLength;
   EntryHeader Header;  // header of the current file entry
   bool Skipping;       // current file is decoded but not written
+  bool NameIsLink;     // the current file's name is taken by a link
 };
 
 // Reads the name into EntryName and checks that it stays inside the current

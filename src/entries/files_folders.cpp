@@ -33,8 +33,10 @@ void MakeFolders(const char* path, int32_t length) {
     if (p >= length) return;
     __builtin_memcpy(gFolderPath, path, static_cast<uint32_t>(p));
     gFolderPath[p] = 0;
+    // A link is never a folder here: one planted in the destination could
+    // lead the expansion elsewhere.
     ItemKind kind = SysFindItem(gFolderPath);
-    if (kind == kItemFile) CannotMakeFolder(p);
+    if (kind == kItemFile || kind == kItemLink) CannotMakeFolder(p);
     if (kind == kItemNone && !SysCreateFolder(gFolderPath)) CannotMakeFolder(p);
     p = static_cast<int32_t>(SysNextChar(path + p) - path);
   }
@@ -45,7 +47,9 @@ static int32_t UpperCase(int32_t c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A
 void AskOverwrite() {
   EntryState& e = gState.Entries;
   e.Skipping = false;
-  if (SysFindItem(e.EntryName) != kItemNone) {
+  const ItemKind found = SysFindItem(e.EntryName);
+  e.NameIsLink = found == kItemLink;
+  if (found != kItemNone) {
     WriteArchiveText(e.EntryName, e.EntryNameLength);
     WriteText(kOverwriteQuestion);
     for (;;) {
@@ -74,6 +78,8 @@ void WriteOutputFile(void*, const uint8_t* data, int32_t count) {
 }
 
 void CreateOutputFile(const uint8_t* prefix, int32_t prefixLength) {
+  // Consent to replace a link does not let the file be written through it.
+  if (gState.Entries.NameIsLink) WriteError();
   gState.OutputFile = SysCreateFile(gState.Entries.EntryName);
   if (gState.OutputFile == kNoFile) WriteError();
   if (prefixLength > 0) WriteOutputFile(nullptr, prefix, prefixLength);

@@ -20,6 +20,7 @@ enum ItemKind : int32_t {
   kItemNone = 0,    // nothing of that name
   kItemFile = 1,    // something that is not a folder
   kItemFolder = 2,  // a folder (directory attribute set)
+  kItemLink = 3,    // a link or other reparse point: never taken as a folder, never written through
 };
 
 // The running program's own file, opened for reading, shared for reading only.

@@ -433,4 +433,32 @@ TEST_P(EntriesE2e, Run) { ExpectRow(*GetParam().Row, GetParam().Kind); }
 INSTANTIATE_TEST_SUITE_P(Rows, EntriesE2e, ::testing::ValuesIn(ForEachCore(kEntryRows)),
                          [](const auto& info) { return ParamName(info.param); });
 
+// A link standing in the destination under the name of an archive folder is
+// not a folder to the core: nothing is written where it leads. Under Wine a
+// Unix link to a folder shows as a folder and a reparse point.
+class FolderLinkE2e : public ::testing::TestWithParam<CoreKind> {};
+
+TEST_P(FolderLinkE2e, LeadsNowhere) {
+  const CoreKind k = GetParam();
+  Sandbox sandbox(std::string("FolderLink-") + CoreName(k));
+  const std::string outside = sandbox.Outer() + "/outside";
+  std::filesystem::create_directories(outside);
+  std::filesystem::create_directory_symlink("../outside", sandbox.Work() + "/src");
+  RunRequest request;
+  request.Input = ForCore("\n", k);
+  RunResult run = RunDistributable(
+      k, sandbox, Entries(k, {FileItem(LiteralFile("src\\d\\f.txt", "data"))}), request);
+  EXPECT_EQ(
+      Visible(run.Output),
+      Visible(Banner(k) + ForCore("expanding : src\\d\\f.txt ... Cannot make folder : src\a\n", k)))
+      << Describe(run);
+  EXPECT_EQ(run.ExitCode, 2) << Describe(run);
+  EXPECT_TRUE(std::filesystem::is_empty(outside)) << "something was written through the link";
+  EXPECT_TRUE(std::filesystem::is_symlink(sandbox.Work() + "/src"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cores, FolderLinkE2e,
+                         ::testing::Values(CoreKind::kLinux, CoreKind::kWindows),
+                         [](const auto& info) { return std::string(CoreName(info.param)); });
+
 }  // namespace

@@ -170,6 +170,11 @@ FileHandle SysCreateFile(const char* name) {
     return kNoFile;
   }
   auto it = gFake.Items.find(path);
+  // The system opens what a link names; a link to a link is not followed here.
+  if (it != gFake.Items.end() && !it->second.LinkTarget.empty()) {
+    path = it->second.LinkTarget;
+    it = gFake.Items.find(path);
+  }
   if (it != gFake.Items.end() && it->second.IsFolder) return kNoFile;
   gFake.Items[path] = FakeItem{};
   return NewHandle(false, path);
@@ -179,6 +184,7 @@ ItemKind SysFindItem(const char* name) {
   if (Faulted(kOpFind)) return kItemNone;
   auto it = gFake.Items.find(name);
   if (it == gFake.Items.end()) return kItemNone;
+  if (!it->second.LinkTarget.empty()) return kItemLink;
   return it->second.IsFolder ? kItemFolder : kItemFile;
 }
 

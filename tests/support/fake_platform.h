@@ -31,6 +31,7 @@ enum FaultKind : int { kFaultNone, kFaultFail, kFaultShort };
 
 struct FakeItem {
   bool IsFolder = false;
+  std::string LinkTarget;  // when set: a link, which the system follows when a file is created
   std::vector<uint8_t> Data;
   bool TimesSet = false;
   FileTime Creation{}, LastAccess{}, LastWrite{};

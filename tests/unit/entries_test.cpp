@@ -236,6 +236,48 @@ TEST(Entries, ExistingFolderNamedLikeAFile) {
   EXPECT_TRUE(Fake().Items["F"].IsFolder);
 }
 
+// A link found in the destination (on Windows any reparse point) is neither
+// taken as a folder nor written through, whatever the answer. The fake, like
+// the system, would open a link's target when the file is created.
+TEST(Entries, LinksInTheDestinationLeadNowhere) {
+  const std::string question = "F already exists. Overwrite? (Y/N) : \a";
+  struct Row {
+    const char* What;
+    std::string Link, Entry, Input;
+    bool FolderEntry;
+    int Exit;
+    std::string Output;
+  } rows[] = {
+      {"a file link, replaced", "F", "F", "Y\r\n\r\n", false, 2,
+       question + "expanding : F ... File write error.\r\n" + kFatalTail},
+      {"a file link, kept", "F", "F", "N\r\n", false, 0, question + "skipping : F\r\n"},
+      {"a folder link under a file", "d", "d\\e.txt", "", false, 2,
+       "expanding : d\\e.txt ... Cannot make folder : d\a\r\n"},
+      {"a folder link under a folder entry", "d", "d\\e\\.", "", true, 2,
+       "Cannot make folder : d\a\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.What);
+    ResetFake();
+    Fake().Items["outside"].IsFolder = true;
+    Fake().Items["victim"].Data = {'k', 'e', 'e', 'p'};
+    Fake().Items[row.Link].LinkTarget = row.Link == "F" ? "victim" : "outside";
+    Bytes payload;
+    if (row.FolderEntry) {
+      AppendFolderEntry(payload, row.Entry);
+    } else {
+      AppendFileEntry(payload, TextFile(row.Entry, "new"));
+    }
+    EXPECT_EQ(RunOnFake(PayloadArchive(payload), row.Input), row.Exit);
+    EXPECT_EQ(Fake().Output, kBannerLine + row.Output);
+    EXPECT_EQ(Content("victim"), "keep");
+    EXPECT_EQ(Fake().Calls[kOpCreate], 0);
+    EXPECT_EQ(Fake().Calls[kOpCreateFolder], 0);
+    EXPECT_TRUE(Fake().Deleted.empty());
+    EXPECT_EQ(Fake().Items.size(), 3u) << "only the link, outside and victim";
+  }
+}
+
 struct FolderFailCase {
   const char* What;
   std::string Name;          // a file entry's name, or a folder entry's

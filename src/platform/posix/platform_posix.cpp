@@ -81,6 +81,7 @@ FileHandle SysCreateFile(const char* name) {
 ItemKind SysFindItem(const char* name) {
   struct stat st;
   if (name[0] == 0 || lstat(MapPath(name), &st) != 0) return kItemNone;
+  if (S_ISLNK(st.st_mode)) return kItemLink;
   return S_ISDIR(st.st_mode) ? kItemFolder : kItemFile;
 }
 

@@ -96,6 +96,8 @@ ItemKind SysFindItem(const char* name) {
   HANDLE h = FindFirstFileA(name, &found);
   if (h == INVALID_HANDLE_VALUE) return kItemNone;
   FindClose(h);
+  // Junctions, symbolic links and every other reparse point count as links.
+  if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return kItemLink;
   return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? kItemFolder : kItemFile;
 }
 
