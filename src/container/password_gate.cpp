@@ -1,6 +1,8 @@
 // The password gate: at most three tries; the Crc16 of the typed line must
 // equal the stored check value. A line too long to keep for unscrambling is a
-// wrong answer.
+// wrong answer. On a console the typed line is not shown: echo is off for
+// that line alone, and since the Enter key is not shown either, the line is
+// ended here.
 #include "container/archive_header.h"
 #include "container/crc16.h"
 #include "driver/expander_state.h"
@@ -9,9 +11,16 @@
 void PasswordGate() {
   BlockStream& s = gState.Stream;
   if (!s.IsProtected) return;
+  uint32_t mode = 0;
+  const bool console = SysGetInputMode(&mode);
   for (int32_t tries = 0; tries < 3; ++tries) {
+    const bool hidden = console && SysSetInputMode(mode & ~kEchoInput);
     WriteText(kPasswordPrompt);
     int32_t length = ReadLine(s.Password, kPasswordLimit);
+    if (hidden) {
+      SysSetInputMode(mode);
+      EndLine();
+    }
     if (length < 0) continue;
     if (Crc16Of(reinterpret_cast<const uint8_t*>(s.Password), length) == s.CheckValue) {
       s.PasswordLength = length;

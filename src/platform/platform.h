@@ -57,6 +57,13 @@ void SysConsoleWrite(const void* data, int32_t count);
 void SysConsoleWriteText(const void* data, int32_t count);
 // One byte of standard input, 0 to 255, or -1 at the end of input.
 int32_t SysConsoleReadByte();
+// Standard input's console mode in the Windows console's bits. False when
+// standard input is no console (a file or a pipe). The core sets only the
+// mode read or that mode less kEchoInput. Should the run end (an exit, or
+// Ctrl-C) while echo is off, the backend puts back the mode read.
+inline constexpr uint32_t kEchoInput = 0x0004;  // typed characters are shown
+bool SysGetInputMode(uint32_t* mode);
+bool SysSetInputMode(uint32_t mode);
 [[noreturn]] void SysExit(int32_t code);
 
 // How this backend ends an output line, and whether a line feed alone ends an

@@ -237,6 +237,20 @@ int32_t SysConsoleReadByte() {
   return static_cast<uint8_t>(gFake.Input[gFake.InputPosition++]);
 }
 
+bool SysGetInputMode(uint32_t* mode) {
+  if (!gFake.InputIsConsole) return false;
+  *mode = gFake.InputMode;
+  gFake.ModeCalls.push_back({false, *mode, gFake.Output.size(), gFake.InputPosition});
+  return true;
+}
+
+bool SysSetInputMode(uint32_t mode) {
+  gFake.ModeCalls.push_back({true, mode, gFake.Output.size(), gFake.InputPosition});
+  if (gFake.ModeSetFails) return false;
+  gFake.InputMode = mode;
+  return true;
+}
+
 void SysExit(int32_t code) {
   if (!gRunning) std::abort();
   gExitCode = code;

@@ -42,11 +42,23 @@ struct FakeWrite {
   int32_t Count;
 };
 
+// A call of the console mode services, and where input and output stood.
+struct FakeModeCall {
+  bool Set;
+  uint32_t Mode;  // as read or as set
+  size_t OutputAt;
+  size_t InputAt;
+};
+
 struct FakeSystem {
   std::map<std::string, FakeItem> Items;  // by name exactly as the core passes it
   std::vector<uint8_t> OwnFile;           // the running program's file
   std::string Input;                      // standard input
   size_t InputPosition = 0;
+  bool InputIsConsole = false;  // otherwise a file or a pipe
+  uint32_t InputMode = 0x1F7;   // a console's usual mode, echo on
+  bool ModeSetFails = false;
+  std::vector<FakeModeCall> ModeCalls;
   std::string Output;                      // standard output
   std::vector<std::string> ConsoleWrites;  // standard output, one piece per write call
   bool LaunchSucceeds = true;

@@ -1,7 +1,10 @@
 // The password gate on the fake: prompts, at most three tries, the Crc16 of
 // the exact line against the check value, an empty line only for check value
-// 0, the end of input, long lines, and which line ends count.
+// 0, the end of input, long lines, which line ends count, and the console's
+// echo, off for each answer on a console only.
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "archive_builder.h"
 #include "fake_platform.h"
@@ -110,5 +113,72 @@ TEST(PasswordGate, AnyFlagValueProtects) {
     EXPECT_EQ(Fake().Output, kBannerLine + kPrompt + kExpanded) << int(flag);
   }
 }
+
+// On a console each answer is typed with echo off: the mode is read once,
+// echo goes off before each prompt and the mode read comes back right after
+// the line, which the core then ends itself. With input from a file or a pipe
+// (or a console that refuses the change) the console bytes stay as they were.
+struct EchoCase {
+  const char* What;
+  bool Console, SetFails;
+  std::string Input;
+  int Exit;
+  // Each mode call with the output and input positions where it happened.
+  std::vector<std::string> Calls;
+  std::string Output;  // after the banner
+};
+
+class EchoTest : public testing::TestWithParam<EchoCase> {};
+
+TEST_P(EchoTest, EchoIsOffForEachAnswerOnly) {
+  const EchoCase& c = GetParam();
+  ResetFake();
+  Fake().InputIsConsole = c.Console;
+  Fake().ModeSetFails = c.SetFails;
+  ASSERT_EQ(RunOnFake(ProtectedArchive("secret"), c.Input), c.Exit) << c.What;
+  EXPECT_EQ(Fake().Output, kBannerLine + c.Output) << c.What;
+  std::vector<std::string> calls;
+  const size_t banner = std::string(kBannerLine).size();
+  for (const FakeModeCall& m : Fake().ModeCalls) {
+    char text[64];
+    snprintf(text, sizeof text, "%s %X at %zu, %zu", m.Set ? "set" : "get", m.Mode,
+             m.OutputAt - banner, m.InputAt);
+    calls.push_back(text);
+  }
+  EXPECT_EQ(calls, c.Calls) << c.What;
+  EXPECT_EQ(Fake().InputMode, 0x1F7u) << c.What << ": the mode read is back";
+}
+
+// Output positions count from the banner's end: a prompt is 11 bytes, CR LF 2.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EchoTest,
+    testing::Values(
+        EchoCase{"right at once",
+                 true,
+                 false,
+                 "secret\r\n",
+                 0,
+                 {"get 1F7 at 0, 0", "set 1F3 at 0, 0", "set 1F7 at 11, 7"},
+                 kPrompt + "\r\n" + kExpanded},
+        EchoCase{"wrong, then end of input",
+                 true,
+                 false,
+                 "x\r\n",
+                 1,
+                 {"get 1F7 at 0, 0", "set 1F3 at 0, 0", "set 1F7 at 11, 2", "set 1F3 at 13, 2",
+                  "set 1F7 at 24, 3", "set 1F3 at 26, 3", "set 1F7 at 37, 3"},
+                 kPrompt + "\r\n" + kPrompt + "\r\n" + kPrompt + "\r\n"},
+        EchoCase{"a console that keeps its echo",
+                 true,
+                 true,
+                 "x\r\nsecret\r\n",
+                 0,
+                 {"get 1F7 at 0, 0", "set 1F3 at 0, 0", "set 1F3 at 11, 2"},
+                 kPrompt + kPrompt + kExpanded},
+        EchoCase{
+            "piped input", false, false, "x\r\nsecret\r\n", 0, {}, kPrompt + kPrompt + kExpanded}),
+    [](const testing::TestParamInfo<EchoCase>& info) {
+      return "Case" + std::to_string(info.index);
+    });
 
 }  // namespace

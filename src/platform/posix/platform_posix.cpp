@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -22,6 +23,14 @@ const bool kColonIsSpecial = false;
 static constexpr int32_t kPathLimit = 32768;
 static char gMappedPath[kPathLimit];
 static int gOutputIsTerminal = -1;  // unknown until the first archive text
+
+// The terminal's settings as read, put back after the password line and by
+// a signal that ends the run while echo is off. One record: the sanitized
+// core pays for every global.
+static struct {
+  struct termios Saved;
+  volatile sig_atomic_t Changed;
+} gTerminal;
 
 static const char* MapPath(const char* name) {
   int32_t i = 0;
@@ -144,4 +153,43 @@ int32_t SysConsoleReadByte() {
   return SysReadFile(0, &b, 1) == 1 ? b : -1;
 }
 
-void SysExit(int32_t code) { _exit(code); }
+static void PutBackTerminal() {
+  if (gTerminal.Changed) tcsetattr(0, TCSANOW, &gTerminal.Saved);
+  gTerminal.Changed = 0;
+}
+
+// Ctrl-C and its kin end the run as they would have, with the echo back on.
+static void OnBreak(int number) {
+  PutBackTerminal();
+  signal(number, SIG_DFL);
+  raise(number);
+}
+
+bool SysGetInputMode(uint32_t* mode) {
+  if (tcgetattr(0, &gTerminal.Saved) != 0) return false;
+  *mode = (gTerminal.Saved.c_lflag & ECHO) != 0 ? kEchoInput : 0;
+  return true;
+}
+
+bool SysSetInputMode(uint32_t mode) {
+  if ((mode & kEchoInput) != 0) {
+    PutBackTerminal();
+    return true;
+  }
+  const int breaks[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+  for (int number : breaks) {
+    // A signal ignored by whoever started the run stays ignored.
+    if (signal(number, OnBreak) == SIG_IGN) signal(number, SIG_IGN);
+  }
+  struct termios changed = gTerminal.Saved;
+  changed.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+  gTerminal.Changed = 1;
+  if (tcsetattr(0, TCSANOW, &changed) == 0) return true;
+  gTerminal.Changed = 0;
+  return false;
+}
+
+void SysExit(int32_t code) {
+  PutBackTerminal();
+  _exit(code);
+}

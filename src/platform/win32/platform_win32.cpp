@@ -133,7 +133,41 @@ int32_t SysConsoleReadByte() {
   return b;
 }
 
-void SysExit(int32_t code) { ExitProcess(static_cast<UINT>(code)); }
+static DWORD gInputMode;        // standard input's console mode as read
+static bool gInputModeChanged;  // echo is off until it is put back
+
+static void PutBackInputMode() {
+  if (gInputModeChanged) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), gInputMode);
+  gInputModeChanged = false;
+}
+
+// Runs on its own thread at Ctrl-C or Ctrl-Break; the default handler that
+// follows ends the process.
+static BOOL WINAPI OnBreak(DWORD) {
+  PutBackInputMode();
+  return FALSE;
+}
+
+bool SysGetInputMode(uint32_t* mode) {
+  if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &gInputMode)) return false;
+  *mode = gInputMode;
+  return true;
+}
+
+bool SysSetInputMode(uint32_t mode) {
+  if ((mode & kEchoInput) != 0) {
+    PutBackInputMode();
+    return true;
+  }
+  SetConsoleCtrlHandler(OnBreak, TRUE);
+  gInputModeChanged = SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode) != 0;
+  return gInputModeChanged;
+}
+
+void SysExit(int32_t code) {
+  PutBackInputMode();
+  ExitProcess(static_cast<UINT>(code));
+}
 
 int ExpanderMain();
 
