@@ -36,7 +36,9 @@ int32_t SysFilePosition(FileHandle file);
 bool SysCloseFile(FileHandle file);
 bool SysDeleteFile(const char* name);
 // Creates the file anew (empties it if it exists) for reading and writing,
-// shared for reading. kNoFile on failure.
+// shared for reading. kNoFile on failure. Where running needs a permission
+// bit (Linux), a file that begins as a program does ("#!" or the ELF magic)
+// is made executable when it is closed.
 FileHandle SysCreateFile(const char* name);
 // Does an item of this name exist, and is it a folder.
 ItemKind SysFindItem(const char* name);

@@ -5,8 +5,10 @@
 // core in the distributable itself; both must give back every byte and every
 // last-write time. One row per level and password choice.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "cli_harness.h"
 
@@ -101,5 +103,37 @@ INSTANTIATE_TEST_SUITE_P(Levels, CliRoundTrip,
                          [](const ::testing::TestParamInfo<RoundTrip>& info) {
                            return std::string(info.param.What);
                          });
+
+// The format keeps no permission bits; on Linux the content decides. A file
+// that begins with "#!" or the ELF magic comes out of `varnow extract`
+// executable (0777 less the umask), whatever its mode when packed, also when
+// it replaces one; any other file as 0666 less the umask.
+TEST(CliModes, ProgramsComeOutExecutable) {
+  const auto text = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+  const std::vector<std::tuple<std::string, Bytes, bool>> rows = {
+      {"setup.sh", text("#!/bin/sh\necho set up\n"), true},
+      {"true", ReadFile("/bin/true"), true},
+      {"readme.txt", text("# #!/bin/sh\n"), false},
+      {"cut-elf", {0x7F, 'E', 'L'}, false},
+      {"empty", {}, false},
+  };
+  Sandbox b;
+  for (const auto& [name, content, executable] : rows) WriteFile(b / ("tree/" + name), content);
+  ASSERT_EQ(RunVarnow({"pack", "-q", (b / "dist").string(), (b / "tree").string()}).ExitCode, 0);
+  const mode_t mask = umask(0);
+  umask(mask);
+  for (const char* overwrite : {"--skip-existing", "--overwrite"}) {
+    RunResult r =
+        RunVarnow({"extract", "-q", overwrite, "-C", (b / "out").string(), (b / "dist").string()});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    for (const auto& [name, content, executable] : rows) {
+      struct stat st;
+      ASSERT_EQ(stat((b / "out/tree" / name).c_str(), &st), 0) << name;
+      EXPECT_EQ(st.st_mode & 0777, (executable ? 0777u : 0666u) & ~mask)
+          << overwrite << " " << name;
+    }
+  }
+  EXPECT_EQ(RunProgram((b / "out/tree/setup.sh").string(), {}).Out, "set up\n");
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "e2e_case.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -98,6 +99,11 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
     }
     if (item.LastAccess) {
       EXPECT_EQ(at->second.LastAccess, *item.LastAccess) << "last-access time";
+    }
+    if (item.Executable) {
+      const mode_t mask = umask(0);
+      umask(mask);
+      EXPECT_EQ(at->second.Mode, (*item.Executable ? 0777u : 0666u) & ~mask) << "permission bits";
     }
   }
   // Nothing may appear beside the work folder, nor anywhere else named.

@@ -124,6 +124,7 @@ Tree Sandbox::Snapshot() const {
     if (lstat(entry.path().c_str(), &st) == 0) {
       item.LastWrite = ToFileTime(st.st_mtim);
       item.LastAccess = ToFileTime(st.st_atim);
+      item.Mode = st.st_mode & 07777;
     }
     item.Folder = S_ISDIR(st.st_mode);
     if (!item.Folder) item.Content = ReadWhole(entry.path());

@@ -47,6 +47,7 @@ struct FoundItem {
   std::string Content;
   uint64_t LastWrite = 0;  // as a file time: 100 ns since 1601
   uint64_t LastAccess = 0;
+  uint32_t Mode = 0;  // permission bits
 };
 using Tree = std::map<std::string, FoundItem>;
 

@@ -412,6 +412,36 @@ const std::vector<E2eRow> kEntryRows = {
      std::string(kExpandedAbab) + "Couldn't run missing\\setup.exe\a\n",
      0,
      {AbabWritten()}},
+    {"ProgramsComeOutRunnable",
+     "a script and an ELF program are made executable, other files not; the run-after "
+     "command runs the packed script",
+     [](CoreKind k) {
+       const Bytes& core = CoreBytes(CoreKind::kLinux);
+       ArchiveParts parts;
+       parts.RunAfter = "setup.sh";
+       parts.Payload =
+           PayloadOf({FileItem(LiteralFile("setup.sh", "#!/bin/sh\nprintf ran > marker.txt\n")),
+                      FileItem(LiteralFile("bin\\tool", std::string(core.begin(), core.end()))),
+                      FileItem(LiteralFile("readme.txt", "read me\n")),
+                      FileItem(LiteralFile("notes.txt", "# #! not at the start\n"))});
+       return Distributable(k, parts);
+     },
+     {},
+     "",
+     "expanding : setup.sh ... end.\nexpanding : bin\\tool ... end.\n"
+     "expanding : readme.txt ... end.\nexpanding : notes.txt ... end.\n",
+     0,
+     // The script is read when it runs, which may touch its access time.
+     {{"setup.sh", false, "#!/bin/sh\nprintf ran > marker.txt\n", kWriteTime, std::nullopt, -1,
+       true},
+      Folder("bin"),
+      {"bin/tool", false, std::nullopt, kWriteTime, kAccessTime, 20480, true},
+      {"readme.txt", false, "read me\n", kWriteTime, kAccessTime, -1, false},
+      {"notes.txt", false, "# #! not at the start\n", kWriteTime, kAccessTime, -1, false}},
+     Cores::kLinuxOnly,
+     "",
+     false,
+     true},
     {"RunAfterExpandedProgram",
      "the archive carries the program that it starts afterwards",
      CarriesMarkerProgram,

@@ -79,8 +79,10 @@ const char* CommandNotes(const std::string& command) {
            "names are refused, and symbolic links inside DIR are never followed. A Windows "
            "distributable extracts here too. A core this varnow does not carry draws a warning "
            "(varnow test tells whether the files come out right). Last-access and last-write "
-           "times are set; Linux keeps no creation time. A damaged archive stops the run and "
-           "removes the file being written.";
+           "times are set; Linux keeps no creation time. The archive keeps no permissions: a "
+           "file that begins with '#!' or is an ELF program comes out executable (0777 less the "
+           "umask), as from the Linux core; others as 0666 less the umask. A damaged archive "
+           "stops the run and removes the file being written.";
   return "";
 }
 

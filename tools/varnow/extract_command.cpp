@@ -4,7 +4,8 @@
 // made; folders and files are opened relative to the destination with
 // O_NOFOLLOW, so no symbolic link inside it is ever followed. Existing files
 // are never replaced unless asked; a damaged archive stops the run and
-// removes the file it was writing, as the core's fatal stop does.
+// removes the file it was writing, as the core's fatal stop does. A file
+// that begins as a program does is made executable, as the Linux core does.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -17,6 +18,7 @@
 #include "commands.h"
 #include "file_times.h"
 #include "name_patterns.h"
+#include "platform/posix/program_content.h"
 #include "progress_line.h"
 #include "read_session.h"
 
@@ -143,10 +145,15 @@ Status RunExtract(const ExtractCommand& c) {
   };
   const bool quiet = c.Read.Quiet || c.ToStdout;
 
-  // The file being written: its folder, its last name and the descriptor.
+  // The file being written: its folder, its last name, the descriptor and
+  // its first bytes.
   int parent = -1;
   int output = -1;
   std::string leaf;
+  uint8_t head[kProgramHeadLength];
+  int32_t headLength = 0;
+  const mode_t mask = umask(0);
+  umask(mask);
   std::string shown;
   auto closeParent = [&]() {
     if (parent >= 0 && parent != root) close(parent);
@@ -212,9 +219,12 @@ Status RunExtract(const ExtractCommand& c) {
       return Damaged(shown + ": cannot create: " + strerror(e));
     }
     *want = true;
+    headLength = 0;
     return Success();
   };
   callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
+    for (int32_t i = 0; headLength < kProgramHeadLength && i < count; ++i)
+      head[headLength++] = data[i];
     while (count > 0) {
       ssize_t n = write(output, data, static_cast<size_t>(count));
       if (n < 0 && errno == EINTR) continue;
@@ -236,6 +246,8 @@ Status RunExtract(const ExtractCommand& c) {
     struct timespec times[2] = {ToTimespec(r.LastAccess), ToTimespec(r.LastWrite)};
     if (futimens(output, times) != 0)
       return Damaged(shown + ": cannot set its times: " + strerror(errno));
+    // As in the core, a file system without modes may refuse; the content is whole.
+    if (LooksLikeProgram(head, headLength)) fchmod(output, 0777 & ~mask);
     int closed = close(output);
     output = -1;
     closeParent();

@@ -13,6 +13,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/file_time_posix.h"
+#include "platform/posix/program_content.h"
 
 extern char** environ;
 
@@ -96,10 +97,22 @@ ItemKind SysFindItem(const char* name) {
 
 bool SysCreateFolder(const char* name) { return mkdir(MapPath(name), 0777) == 0; }
 
+// The last step before an expanded file is closed, its content complete: a
+// file that begins as a program does is made executable as well, or it could
+// not run, not even as the run-after command. A file system without modes may
+// refuse that; the content is whole all the same.
 bool SysSetFileTimes(FileHandle file, const FileTime*, const FileTime* lastAccess,
                      const FileTime* lastWrite) {
+  int fd = static_cast<int>(file);
+  uint8_t head[kProgramHeadLength];
+  ssize_t n = pread(fd, head, sizeof head, 0);
+  if (n > 0 && LooksLikeProgram(head, static_cast<int32_t>(n))) {
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0777 & ~mask);
+  }
   struct timespec times[2] = {ToTimespec(*lastAccess), ToTimespec(*lastWrite)};
-  return futimens(static_cast<int>(file), times) == 0;
+  return futimens(fd, times) == 0;
 }
 
 const char* SysNextChar(const char* text) { return *text != 0 ? text + 1 : text; }
