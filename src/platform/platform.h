@@ -36,13 +36,14 @@ int32_t SysFilePosition(FileHandle file);
 bool SysCloseFile(FileHandle file);
 bool SysDeleteFile(const char* name);
 // Creates the file anew (empties it if it exists) for reading and writing,
-// shared for reading. kNoFile on failure. Where running needs a permission
-// bit (Linux), a file that begins as a program does ("#!" or the ELF magic)
-// is made executable when it is closed.
+// shared for reading. kNoFile on failure.
 FileHandle SysCreateFile(const char* name);
 // Does an item of this name exist, and is it a folder.
 ItemKind SysFindItem(const char* name);
 bool SysCreateFolder(const char* name);
+// The last call on a file before its close, its content complete. Where
+// running needs a permission bit (Linux), a file that begins as a program
+// does ("#!" or the ELF magic) is also made executable here.
 bool SysSetFileTimes(FileHandle file, const FileTime* creation, const FileTime* lastAccess,
                      const FileTime* lastWrite);
 // Steps over one character of the system's multibyte code page; never steps
