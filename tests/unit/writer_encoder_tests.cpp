@@ -7,15 +7,11 @@
 
 #include "writer/file_encoder.h"
 #include "writer_reference_decoder.h"
+#include "writer_test_bytes.h"
 
 namespace {
 
-std::vector<uint8_t> Random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v(n);
-  for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
-  return v;
-}
+using test_bytes::Random;
 
 std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> v;

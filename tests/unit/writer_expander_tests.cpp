@@ -8,15 +8,11 @@
 #include "archive_builder.h"
 #include "fake_platform.h"
 #include "writer/archive_writer.h"
+#include "writer_test_bytes.h"
 
 namespace {
 
-std::vector<uint8_t> Random(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v(n);
-  for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
-  return v;
-}
+using test_bytes::Random;
 
 std::vector<uint8_t> Text(size_t n, uint32_t seed) {
   static const char* words[] = {"void ",    "Expand", "(const char* ", "name);\n",
