@@ -14,7 +14,8 @@ void PasswordGate() {
   uint32_t mode = 0;
   const bool console = SysGetInputMode(&mode);
   for (int32_t tries = 0; tries < 3; ++tries) {
-    const bool hidden = console && SysSetInputMode(mode & ~kEchoInput);
+    // A console whose echo is off already is left as it is, like a pipe.
+    const bool hidden = console && (mode & kEchoInput) != 0 && SysSetInputMode(mode & ~kEchoInput);
     WriteText(kPasswordPrompt);
     int32_t length = ReadLine(s.Password, kPasswordLimit);
     if (hidden) {

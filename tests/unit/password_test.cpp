@@ -125,7 +125,8 @@ struct EchoCase {
   int Exit;
   // Each mode call with the output and input positions where it happened.
   std::vector<std::string> Calls;
-  std::string Output;  // after the banner
+  std::string Output;     // after the banner
+  uint32_t Mode = 0x1F7;  // the console's mode before the run
 };
 
 class EchoTest : public testing::TestWithParam<EchoCase> {};
@@ -135,6 +136,7 @@ TEST_P(EchoTest, EchoIsOffForEachAnswerOnly) {
   ResetFake();
   Fake().InputIsConsole = c.Console;
   Fake().ModeSetFails = c.SetFails;
+  Fake().InputMode = c.Mode;
   ASSERT_EQ(RunOnFake(ProtectedArchive("secret"), c.Input), c.Exit) << c.What;
   EXPECT_EQ(Fake().Output, kBannerLine + c.Output) << c.What;
   std::vector<std::string> calls;
@@ -146,7 +148,7 @@ TEST_P(EchoTest, EchoIsOffForEachAnswerOnly) {
     calls.push_back(text);
   }
   EXPECT_EQ(calls, c.Calls) << c.What;
-  EXPECT_EQ(Fake().InputMode, 0x1F7u) << c.What << ": the mode read is back";
+  EXPECT_EQ(Fake().InputMode, c.Mode) << c.What << ": the mode read is back";
 }
 
 // Output positions count from the banner's end: a prompt is 11 bytes, CR LF 2.
@@ -175,6 +177,14 @@ INSTANTIATE_TEST_SUITE_P(
                  0,
                  {"get 1F7 at 0, 0", "set 1F3 at 0, 0", "set 1F3 at 11, 2"},
                  kPrompt + kPrompt + kExpanded},
+        EchoCase{"a console whose echo is off already",
+                 true,
+                 false,
+                 "x\r\nsecret\r\n",
+                 0,
+                 {"get 1F3 at 0, 0"},
+                 kPrompt + kPrompt + kExpanded,
+                 0x1F3},
         EchoCase{
             "piped input", false, false, "x\r\nsecret\r\n", 0, {}, kPrompt + kPrompt + kExpanded}),
     [](const testing::TestParamInfo<EchoCase>& info) {

@@ -192,7 +192,9 @@ bool SysSetInputMode(uint32_t mode) {
   const int breaks[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
   for (int number : breaks) {
     // A signal ignored by whoever started the run stays ignored.
-    if (signal(number, OnBreak) == SIG_IGN) signal(number, SIG_IGN);
+    struct sigaction before;
+    if (sigaction(number, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+      signal(number, OnBreak);
   }
   struct termios changed = gTerminal.Saved;
   changed.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);

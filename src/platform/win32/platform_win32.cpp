@@ -133,17 +133,19 @@ int32_t SysConsoleReadByte() {
   return b;
 }
 
-static DWORD gInputMode;        // standard input's console mode as read
-static bool gInputModeChanged;  // echo is off until it is put back
+static DWORD gInputMode;                 // standard input's console mode as read
+static volatile LONG gInputModeChanged;  // echo is off until it is put back
+static volatile LONG gBreaking;          // Ctrl-C came: echo stays on from now
 
 static void PutBackInputMode() {
-  if (gInputModeChanged) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), gInputMode);
-  gInputModeChanged = false;
+  if (InterlockedExchange(&gInputModeChanged, 0) != 0)
+    SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), gInputMode);
 }
 
-// Runs on its own thread at Ctrl-C or Ctrl-Break; the default handler that
-// follows ends the process.
+// Runs on its own thread at Ctrl-C or Ctrl-Break, while the main thread may
+// still be asking; the default handler that follows ends the process.
 static BOOL WINAPI OnBreak(DWORD) {
+  InterlockedExchange(&gBreaking, 1);
   PutBackInputMode();
   return FALSE;
 }
@@ -159,9 +161,14 @@ bool SysSetInputMode(uint32_t mode) {
     PutBackInputMode();
     return true;
   }
+  if (gBreaking) return false;
   SetConsoleCtrlHandler(OnBreak, TRUE);
-  gInputModeChanged = SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode) != 0;
-  return gInputModeChanged;
+  // Marked before it is changed, and checked again after: whichever thread
+  // comes second puts the mode back.
+  InterlockedExchange(&gInputModeChanged, 1);
+  bool hidden = SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), mode) != 0;
+  if (!hidden || gBreaking) PutBackInputMode();
+  return hidden && !gBreaking;
 }
 
 void SysExit(int32_t code) {
