@@ -100,10 +100,10 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
     if (item.LastAccess) {
       EXPECT_EQ(at->second.LastAccess, *item.LastAccess) << "last-access time";
     }
-    if (item.Executable) {
+    if (item.Mode) {
       const mode_t mask = umask(0);
       umask(mask);
-      EXPECT_EQ(at->second.Mode, (*item.Executable ? 0777u : 0666u) & ~mask) << "permission bits";
+      EXPECT_EQ(at->second.Mode, *item.Mode & ~mask) << "permission bits";
     }
   }
   // Nothing may appear beside the work folder, nor anywhere else named.

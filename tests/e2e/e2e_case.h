@@ -27,8 +27,8 @@ struct ExpectedItem {
   std::optional<uint64_t> LastWrite;
   std::optional<uint64_t> LastAccess;
   int32_t CorePrefix = -1;  // when set: the content is this many first bytes of the core
-  // When set: the permission bits are 0777 (or 0666) less the umask.
-  std::optional<bool> Executable;
+  // When set: the permission bits, less the umask.
+  std::optional<uint32_t> Mode;
 };
 // A file the core wrote, with the default times of the test entries.
 ExpectedItem Written(std::string path, std::string content);

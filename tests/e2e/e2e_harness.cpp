@@ -102,6 +102,7 @@ void Sandbox::Place(const PresetItem& item, CoreKind kind) const {
     case PresetItem::kFile:
       fs::create_directories(fs::path(work_ + "/" + item.Path).parent_path());
       WriteWhole(work_ + "/" + item.Path, item.Content, false);
+      if (item.Mode != 0) fs::permissions(work_ + "/" + item.Path, fs::perms(item.Mode));
       break;
     case PresetItem::kMarkerProgram:
       if (kind == CoreKind::kLinux) {

@@ -32,9 +32,10 @@ struct PresetItem {
   enum Kind { kFile, kFolder, kMarkerProgram } Type = kFile;
   std::string Path;     // with '/' between folders; unused for kMarkerProgram
   std::string Content;  // for kFile
+  uint32_t Mode = 0;    // for kFile: its permission bits, when set
 };
-inline PresetItem PresetFile(std::string path, std::string content) {
-  return {PresetItem::kFile, std::move(path), std::move(content)};
+inline PresetItem PresetFile(std::string path, std::string content, uint32_t mode = 0) {
+  return {PresetItem::kFile, std::move(path), std::move(content), mode};
 }
 inline PresetItem PresetFolder(std::string path) {
   return {PresetItem::kFolder, std::move(path), {}};

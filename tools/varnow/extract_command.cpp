@@ -247,7 +247,9 @@ Status RunExtract(const ExtractCommand& c) {
     if (futimens(output, times) != 0)
       return Damaged(shown + ": cannot set its times: " + strerror(errno));
     // As in the core, a file system without modes may refuse; the content is whole.
-    if (LooksLikeProgram(head, headLength)) fchmod(output, 0777 & ~mask);
+    struct stat st;
+    if (LooksLikeProgram(head, headLength) && fstat(output, &st) == 0)
+      fchmod(output, WithExecute(st.st_mode & 07777, mask));
     int closed = close(output);
     output = -1;
     closeParent();

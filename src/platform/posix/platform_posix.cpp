@@ -106,10 +106,11 @@ bool SysSetFileTimes(FileHandle file, const FileTime*, const FileTime* lastAcces
   int fd = static_cast<int>(file);
   uint8_t head[kProgramHeadLength];
   ssize_t n = pread(fd, head, sizeof head, 0);
-  if (n > 0 && LooksLikeProgram(head, static_cast<int32_t>(n))) {
+  struct stat st;
+  if (n > 0 && LooksLikeProgram(head, static_cast<int32_t>(n)) && fstat(fd, &st) == 0) {
     mode_t mask = umask(0);
     umask(mask);
-    fchmod(fd, 0777 & ~mask);
+    fchmod(fd, WithExecute(st.st_mode & 07777, mask));
   }
   struct timespec times[2] = {ToTimespec(*lastAccess), ToTimespec(*lastWrite)};
   return futimens(fd, times) == 0;
