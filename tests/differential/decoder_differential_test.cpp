@@ -12,22 +12,16 @@
 #include "codec/reference_codec.h"
 #include "decoder_pair.h"
 #include "entries/history.h"
+#include "test_bytes.h"
 #include "writer/file_encoder.h"
 
 namespace {
 
 // Text-like bytes: words from a small vocabulary, so that matches abound.
 Bytes WordText(size_t n, uint32_t seed) {
-  static const char* kWords[] = {"the ",    "expander ", "block ",   "of ",   "data\n", "tree ",
-                                 "window ", "a ",        "history ", "code ", "and ",   "\t"};
-  std::mt19937 rng(seed);
-  Bytes out;
-  while (out.size() < n) {
-    const char* w = kWords[rng() % (sizeof kWords / sizeof *kWords)];
-    out.insert(out.end(), w, w + strlen(w));
-  }
-  out.resize(n);
-  return out;
+  return test_bytes::Words(n, seed,
+                           {"the ", "expander ", "block ", "of ", "data\n", "tree ", "window ",
+                            "a ", "history ", "code ", "and ", "\t"});
 }
 
 Bytes CoreSlice(size_t offset, size_t n) {

@@ -6,10 +6,10 @@
 
 #include <random>
 
+#include "test_bytes.h"
 #include "writer/archive_layout.h"
 #include "writer/archive_writer.h"
 #include "writer_reference_decoder.h"
-#include "writer_test_bytes.h"
 
 namespace {
 

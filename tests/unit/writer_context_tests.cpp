@@ -7,12 +7,12 @@
 
 #include <random>
 
+#include "test_bytes.h"
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
 #include "writer/match_finder.h"
 #include "writer/symbol_coder.h"
 #include "writer_reference_decoder.h"
-#include "writer_test_bytes.h"
 
 namespace {
 

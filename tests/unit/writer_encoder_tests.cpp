@@ -5,9 +5,9 @@
 
 #include <random>
 
+#include "test_bytes.h"
 #include "writer/file_encoder.h"
 #include "writer_reference_decoder.h"
-#include "writer_test_bytes.h"
 
 namespace {
 
@@ -26,18 +26,11 @@ std::vector<uint8_t> Slice(const std::vector<uint8_t>& v, size_t from, size_t n)
 
 // Text with words repeating at all distances, so that matches abound.
 std::vector<uint8_t> Wordy(size_t n, uint32_t seed) {
-  static const char* words[] = {
-      "int ", "return ",   "struct ", "{\n",        "}\n",   "const ", "value", "_t ", "(",   ")",
-      "; ",   "template<", ">",       "namespace ", "std::", "vector", "size",  " = ", "\n\n"};
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v;
-  while (v.size() < n) {
-    const char* w = words[rng() % (sizeof words / sizeof *words)];
-    while (*w && v.size() < n) v.push_back(uint8_t(*w++));
-    if (rng() % 7 == 0) v.push_back(uint8_t('a' + rng() % 26));
-  }
-  v.resize(n);
-  return v;
+  return test_bytes::Words(
+      n, seed,
+      {"int ", "return ", "struct ", "{\n", "}\n", "const ", "value", "_t ", "(", ")", "; ",
+       "template<", ">", "namespace ", "std::", "vector", "size", " = ", "\n\n"},
+      7, 'a', 26);
 }
 
 reference::DecodeOutcome RoundTrip(const std::vector<uint8_t>& dictionary,

@@ -7,24 +7,18 @@
 
 #include "archive_builder.h"
 #include "fake_platform.h"
+#include "test_bytes.h"
 #include "writer/archive_writer.h"
-#include "writer_test_bytes.h"
 
 namespace {
 
 using test_bytes::Random;
 
 std::vector<uint8_t> Text(size_t n, uint32_t seed) {
-  static const char* words[] = {"void ",    "Expand", "(const char* ", "name);\n",
-                                "#define ", "KEY_",   "  return 0;\n"};
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> v;
-  while (v.size() < n) {
-    for (const char* w = words[rng() % 7]; *w; ++w) v.push_back(uint8_t(*w));
-    if (rng() % 4 == 0) v.push_back(uint8_t('A' + rng() % 26));
-  }
-  v.resize(n);
-  return v;
+  return test_bytes::Words(
+      n, seed,
+      {"void ", "Expand", "(const char* ", "name);\n", "#define ", "KEY_", "  return 0;\n"}, 4, 'A',
+      26);
 }
 
 struct Source {
