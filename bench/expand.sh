@@ -80,11 +80,12 @@ for corpus in "${CHOSEN[@]}"; do
     CMDS+=("$A/b.run" "$BEFORE extract $A/b.run")
   fi
   if [ $WINE = 1 ] && [ "$corpus" = "${CHOSEN[0]}" ]; then
-    (cd "$SRC" && "$VARNOW" pack --target windows --level 9 -q "$A/v.exe" "${TOP[@]}")
-    export WINEDEBUG=-all WINEPREFIX=$WORK/wineprefix
-    wineboot -i >/dev/null 2>&1 || die "wineboot failed"
-    NAMES+=("Windows core under Wine")
-    CMDS+=("wine $A/v.exe")
+    . "$ROOT/scripts/lib/wine.sh"
+    wine_choose "$ROOT/build"
+    (cd "$SRC" && "$VARNOW" pack --core "$WINE_CORE" --level 9 -q "$A/v.exe" "${TOP[@]}")
+    wine_prefix "$WORK/wineprefix" || die "wineboot failed"
+    NAMES+=("$WINE_CORE_NAME under Wine")
+    CMDS+=("$WINE_LOADER $A/v.exe")
   fi
   chmod +x "$A"/*.run
   declare -A times=()

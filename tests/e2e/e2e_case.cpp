@@ -21,7 +21,10 @@ std::vector<E2eParam> ForEachCore(const std::vector<E2eRow>& rows) {
   std::vector<E2eParam> params;
   for (const E2eRow& row : rows) {
     if (row.Only != Cores::kWindowsOnly) params.push_back({&row, CoreKind::kLinux});
-    if (row.Only != Cores::kLinuxOnly) params.push_back({&row, CoreKind::kWindows});
+    if (row.Only != Cores::kLinuxOnly) {
+      params.push_back({&row, CoreKind::kWindows32});
+      params.push_back({&row, CoreKind::kWindows64});
+    }
   }
   return params;
 }
@@ -86,6 +89,10 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
     bool isHelper = helper && item.Path == MarkerProgramName(kind);
     if (item.Content && !isHelper) {
       EXPECT_EQ(Visible(at->second.Content), Visible(*item.Content));
+    }
+    if (item.MarkerProgram) {
+      EXPECT_TRUE(at->second.Content == MarkerProgramBytes(kind))
+          << "the content is not the run-after helper";
     }
     if (item.CorePrefix >= 0) {
       const Bytes& core = CoreBytes(kind);

@@ -1,7 +1,8 @@
 // One row of an end-to-end table: a distributable, what is on disk before,
 // what the user types, and what must come out: the exact console bytes after
 // the banner, the exit code, and the complete tree of the work folder after.
-// Each row runs on each core it names; ExpectRow does the run and the checks.
+// Each row runs on each core it names (both Windows cores for a Windows row);
+// ExpectRow does the run and the checks.
 #pragma once
 
 #include <functional>
@@ -29,6 +30,7 @@ struct ExpectedItem {
   int32_t CorePrefix = -1;  // when set: the content is this many first bytes of the core
   // When set: the permission bits, less the umask.
   std::optional<uint32_t> Mode;
+  bool MarkerProgram = false;  // the content is the core's run-after helper
 };
 // A file the core wrote, with the default times of the test entries.
 ExpectedItem Written(std::string path, std::string content);

@@ -43,22 +43,61 @@ Bytes LoadCore(const char* path) {
   return Bytes(bytes.begin(), bytes.end());
 }
 
+const char* CorePath(CoreKind kind) {
+  switch (kind) {
+    case CoreKind::kLinux:
+      return VARNOW_E2E_LINUX_CORE;
+    case CoreKind::kWindows32:
+      return VARNOW_E2E_WINDOWS32_CORE;
+    case CoreKind::kWindows64:
+      return VARNOW_E2E_WINDOWS64_CORE;
+  }
+  return "";
+}
+
 }  // namespace
 
-const char* CoreName(CoreKind kind) { return kind == CoreKind::kLinux ? "Linux" : "Windows"; }
+const char* CoreName(CoreKind kind) {
+  switch (kind) {
+    case CoreKind::kLinux:
+      return "Linux";
+    case CoreKind::kWindows32:
+      return "Windows32";
+    case CoreKind::kWindows64:
+      return "Windows64";
+  }
+  return "";
+}
+
+std::string WhyNotRunnable(CoreKind kind) {
+  if (!IsWindows(kind)) return "";
+  // Lines "windows32 run" or "windows32 skip <reason>", one a core.
+  const std::string key = kind == CoreKind::kWindows32 ? "windows32 " : "windows64 ";
+  std::ifstream status(VARNOW_E2E_WINE_STATUS);
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(key, 0) != 0) continue;
+    std::string verdict = line.substr(key.size());
+    if (verdict == "run") return "";
+    if (verdict.rfind("skip ", 0) == 0) return verdict.substr(5);
+  }
+  // No verdict is no licence to skip: the case runs, and fails if Wine cannot.
+  ADD_FAILURE() << "no verdict for the " << CoreName(kind) << " core in " << VARNOW_E2E_WINE_STATUS
+                << " (ctest's Wine fixture writes it)";
+  return "";
+}
 
 const Bytes& CoreBytes(CoreKind kind) {
-  static const Bytes linuxCore = LoadCore(VARNOW_E2E_LINUX_CORE);
-  static const Bytes windowsCore = LoadCore(VARNOW_E2E_WINDOWS_CORE);
-  const Bytes& core = kind == CoreKind::kLinux ? linuxCore : windowsCore;
-  EXPECT_EQ(core.size(), 20480u) << CoreName(kind) << " core missing or of the wrong size: "
-                                 << (kind == CoreKind::kLinux ? VARNOW_E2E_LINUX_CORE
-                                                              : VARNOW_E2E_WINDOWS_CORE);
+  static const Bytes cores[] = {LoadCore(CorePath(CoreKind::kLinux)),
+                                LoadCore(CorePath(CoreKind::kWindows32)),
+                                LoadCore(CorePath(CoreKind::kWindows64))};
+  const Bytes& core = cores[static_cast<int>(kind)];
+  EXPECT_EQ(core.size(), 20480u) << CoreName(kind)
+                                 << " core missing or of the wrong size: " << CorePath(kind);
   return core;
 }
 
 std::string ForCore(const std::string& text, CoreKind kind) {
-  if (kind == CoreKind::kLinux) return text;
+  if (!IsWindows(kind)) return text;
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
@@ -72,12 +111,18 @@ std::string Banner(CoreKind kind) {
 }
 
 std::string MarkerProgramName(CoreKind kind) {
-  return kind == CoreKind::kLinux ? "marker.sh" : "marker.exe";
+  return IsWindows(kind) ? "marker.exe" : "marker.sh";
 }
 
-std::string DistributableName(CoreKind kind) {
-  return kind == CoreKind::kLinux ? "setup" : "setup.exe";
+const std::string& MarkerProgramBytes(CoreKind kind) {
+  static const std::string marker32 = ReadWhole(VARNOW_E2E_MARKER32_EXE);
+  static const std::string marker64 = ReadWhole(VARNOW_E2E_MARKER64_EXE);
+  const std::string& marker = kind == CoreKind::kWindows64 ? marker64 : marker32;
+  EXPECT_FALSE(marker.empty()) << "the run-after helper was not built";
+  return marker;
 }
+
+std::string DistributableName(CoreKind kind) { return IsWindows(kind) ? "setup.exe" : "setup"; }
 
 Sandbox::Sandbox(const std::string& name) {
   outer_ = std::string(VARNOW_E2E_SANDBOX_ROOT) + "/" + name;
@@ -105,10 +150,10 @@ void Sandbox::Place(const PresetItem& item, CoreKind kind) const {
       if (item.Mode != 0) fs::permissions(work_ + "/" + item.Path, fs::perms(item.Mode));
       break;
     case PresetItem::kMarkerProgram:
-      if (kind == CoreKind::kLinux) {
-        WriteWhole(work_ + "/marker.sh", "#!/bin/sh\nprintf ran > marker.txt\n", true);
+      if (IsWindows(kind)) {
+        WriteWhole(work_ + "/marker.exe", MarkerProgramBytes(kind), true);
       } else {
-        fs::copy_file(VARNOW_E2E_MARKER_EXE, work_ + "/marker.exe");
+        WriteWhole(work_ + "/marker.sh", "#!/bin/sh\nprintf ran > marker.txt\n", true);
       }
       break;
   }
@@ -146,13 +191,20 @@ RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& f
   std::string name = DistributableName(kind);
   WriteWhole(sandbox.Work() + "/" + name, std::string(file.begin(), file.end()), true);
   request.Folder = sandbox.Work();
-  if (kind == CoreKind::kLinux) {
+  if (!IsWindows(kind)) {
     request.Argv = {"./" + name};
   } else {
-    request.Argv = {"wine", name};
     request.Environment = {{"WINEDEBUG", "-all"},
                            {"WINEPREFIX", VARNOW_E2E_WINE_PREFIX},
                            {"WINEDLLOVERRIDES", "mscoree,mshtml="}};
+    if (kind == CoreKind::kWindows64) {
+      // As Debian's wine starter does where only the 64-bit loader is
+      // installed: the programs this one starts use it too.
+      request.Argv = {VARNOW_E2E_WINE64, name};
+      request.Environment.emplace_back("WINELOADER", VARNOW_E2E_WINE64);
+    } else {
+      request.Argv = {VARNOW_E2E_WINE32, name};
+    }
     request.Unset = {"DISPLAY", "WAYLAND_DISPLAY"};  // no window may wait for a click
   }
   return RunProgram(request);

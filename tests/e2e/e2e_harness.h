@@ -1,7 +1,8 @@
-// What the end-to-end tests share: the two real cores (the Linux one run
-// directly, the Windows one under Wine), a fresh sandbox folder per test, a
-// run of a distributable in it, and a snapshot of the files it left behind.
-// Expected console texts are written once with "\n" and converted per core.
+// What the end-to-end tests share: the real cores (the Linux one run
+// directly, the Windows ones under Wine: the 32-bit product core and the 64-bit
+// test build of the same sources), a fresh sandbox folder per test, a run of a
+// distributable in it, and a snapshot of the files it left behind. Expected
+// console texts are written once with "\n" and converted per core.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +14,18 @@
 #include "archive_builder.h"
 #include "process_runner.h"
 
-enum class CoreKind { kLinux, kWindows };
+enum class CoreKind { kLinux, kWindows32, kWindows64 };
+inline bool IsWindows(CoreKind kind) { return kind != CoreKind::kLinux; }
 
 const char* CoreName(CoreKind kind);
+// Why this core cannot run on this machine (the Wine fixture found out and
+// wrote it down), or empty when it can. A case of such a core is skipped.
+std::string WhyNotRunnable(CoreKind kind);
+#define SKIP_UNLESS_RUNNABLE(kind)                                                \
+  do {                                                                            \
+    if (std::string why = WhyNotRunnable(kind); !why.empty())                     \
+      GTEST_SKIP() << CoreName(kind) << " core not run on this machine: " << why; \
+  } while (false)
 // The core's own 20480 bytes as built; a test fails when the file is missing.
 const Bytes& CoreBytes(CoreKind kind);
 // "\n" becomes the core's line end; a "\n" right after "\r" is kept as it is,
@@ -26,6 +36,8 @@ std::string Banner(CoreKind kind);
 // The name of the small program that run-after tests start: it writes the
 // file marker.txt holding "ran" into its working folder.
 std::string MarkerProgramName(CoreKind kind);
+// The Windows helper built for this core's architecture.
+const std::string& MarkerProgramBytes(CoreKind kind);
 
 // An item placed in the work folder before the run.
 struct PresetItem {
