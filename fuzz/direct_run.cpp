@@ -2,7 +2,7 @@
 // handling: targets linked with -Wl,--wrap=_Z12ExpanderMainv get this in
 // place of ExpanderMain, so RunExpander runs gDirectBody and every ReadError,
 // BrokenError or exit of the core still ends at the fake's exit.
-#include "driver/expander_state.h"
+#include "expander/expander_state.h"
 #include "fuzz_support.h"
 
 extern "C" int __real__Z12ExpanderMainv();

@@ -10,9 +10,10 @@
 
 #include "container/archive_header.h"
 #include "container/block_stream.h"
-#include "container/crc16.h"
-#include "driver/expander_state.h"
+#include "expander/expander_state.h"
+#include "expander/program.h"
 #include "fake_platform.h"
+#include "format/crc16.h"
 #include "fuzz_support.h"
 
 namespace {
@@ -72,9 +73,9 @@ int RequestBytes() {
   OpenArchive();
   PasswordGate();
   for (int64_t i = 0; i < gRequests; ++i) {
-    gSeen.push_back(NextArchiveByte(gState.Stream));
+    gSeen.push_back(NextArchiveByte(gState.Loop.Stream));
     ++gHandedOut;
-    if (gEndSeenAfter < 0 && gState.Stream.EndOfArchive) gEndSeenAfter = i;
+    if (gEndSeenAfter < 0 && gState.Loop.Stream.EndOfArchive) gEndSeenAfter = i;
   }
   return 0;
 }

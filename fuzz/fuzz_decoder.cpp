@@ -11,9 +11,10 @@
 #include "codec/decoder.h"
 #include "codec/output_window.h"
 #include "container/archive_header.h"
-#include "driver/expander_state.h"
-#include "entries/files_folders.h"
 #include "entries/history.h"
+#include "expander/expander_state.h"
+#include "expander/files_folders.h"
+#include "expander/program.h"
 #include "fake_platform.h"
 #include "fuzz_support.h"
 
@@ -30,22 +31,23 @@ bool gSkip = false;
 
 int DecodeOneEntry() {
   OpenArchive();
-  PrepareHistory();
-  HistoryState& h = gState.History;
+  PrepareHistory(gState.Loop.History, gState.CoreImage);
+  HistoryState& h = gState.Loop.History;
   h.HistoryRing[h.CurrentSlot].SlotLength = gTarget < kSlotCapacity ? gTarget : kSlotCapacity;
-  gState.Entries.Skipping = gSkip;
+  gState.Loop.Entries.Skipping = gSkip;
   if (!gSkip) {
-    __builtin_memcpy(gState.Entries.EntryName, "out", 4);
+    __builtin_memcpy(gState.Loop.Entries.EntryName, "out", 4);
     gState.OutputFile = SysCreateFile("out");
   }
   // A slot is never a null pointer, even an empty one.
   static const uint8_t kEmpty[1] = {};
-  OutputWindow& w = gState.Window;
+  OutputWindow& w = gState.Loop.Window;
   w.Sink = gSkip ? nullptr : WriteOutputFile;
   StartWindow(w, gDictionary.empty() ? kEmpty : gDictionary.data(),
-              static_cast<int32_t>(gDictionary.size()), h.HistoryRing[h.CurrentSlot].SlotData, 0);
-  ResetDecoder(gState.Decoder);
-  DecodeEntryData(gState.Decoder, gState.Stream, w, gTarget);
+              static_cast<int32_t>(gDictionary.size()), h.HistoryRing[h.CurrentSlot].SlotData, 0,
+              kSlotCapacity);
+  ResetDecoder(gState.Loop.Decoder);
+  DecodeEntryData(gState.Loop.Decoder, gState.Loop.Stream, w, gTarget);
   if (!gSkip) {
     FinalFlush(w);
     SysCloseFile(gState.OutputFile);
@@ -69,10 +71,10 @@ Outcome RunOnce(const Bytes& file, bool skip) {
   gDirectBody = DecodeOneEntry;
   int code = RunExpander();
   gDirectBody = nullptr;
-  const HistoryState& h = gState.History;
+  const HistoryState& h = gState.Loop.History;
   const uint8_t* slot = h.HistoryRing[h.CurrentSlot].SlotData;
-  return {code, Fake().Output, gState.Decoder.BytesDecoded,
-          Bytes(slot, slot + gState.Window.CaptureOffset)};
+  return {code, Fake().Output, gState.Loop.Decoder.BytesDecoded,
+          Bytes(slot, slot + gState.Loop.Window.CaptureOffset)};
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Fuzz target: the fast decoder against the reference decoder on the same
+// Fuzz target: the fast decoder against the oracle decoder on the same
 // entry data, preset dictionary and target, the data starting at any offset
 // of a block, the blocks passing their checks unless one is damaged on
 // purpose. Any difference in the traces (output, the reads before each write,
@@ -53,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   DecoderTrace fast = RunDecoder(false, input);
-  DecoderTrace reference = RunDecoder(true, input);
-  if (!(fast == reference)) {
-    std::string what = "fast and reference decoders differ: " + TraceDifference(fast, reference);
+  DecoderTrace oracle = RunDecoder(true, input);
+  if (!(fast == oracle)) {
+    std::string what = "fast and oracle decoders differ: " + TraceDifference(fast, oracle);
     InvariantBroken(what.c_str());
   }
   if (fast.ExitCode != 0 && fast.ExitCode != 2) InvariantBroken("exit code other than 0 or 2");

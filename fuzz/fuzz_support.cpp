@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "container/crc16.h"
+#include "format/crc16.h"
 
 int (*gDirectBody)() = nullptr;
 

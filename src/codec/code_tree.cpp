@@ -16,11 +16,8 @@
 //   Each run occupies a stack segment of pending: it grows and shrinks at its
 //   top only, and a new run starts where the last one ends.
 
-// The expansion's inner loops: built for speed even where the rest of a core
-// is built for size (VARNOW_SIZE_FIRST: the sanitized core, which barely fits).
-#if defined(__GNUC__) && !defined(__clang__) && !defined(VARNOW_SIZE_FIRST)
-#pragma GCC optimize("O2")
-#endif
+#include "codec/speed_first.h"
+// (first: it applies to all that follows)
 #include "codec/code_tree.h"
 
 static constexpr int32_t kNoWeight = 0x7FFFFFFF;  // heavier than any entry

@@ -6,23 +6,9 @@
 
 #include <stdint.h>
 
-inline constexpr int32_t kSymbolCount = 512;  // symbols of either tree
-inline constexpr int32_t kNodeCount = 1023;   // 512 leaves and 511 internal nodes
+#include "format/format.h"
 
-// Main tree symbols: 0-255 literals, 256-510 matches of length 2-256,
-// 511 a match of 257 plus a 12-bit extra value.
-inline constexpr int32_t kFirstMatchSymbol = 256;
-inline constexpr int32_t kLongMatchSymbol = 511;
-inline constexpr int32_t kMinMatchLength = 2;
-inline constexpr int32_t kLongMatchBase = 257;
-inline constexpr int32_t kLongMatchExtraBits = 12;
-inline constexpr int32_t kMaxMatchLength = 257 + 4095;  // 4352
-// Distance tree symbol d covers distances d * 32 + 1 to d * 32 + 32.
-inline constexpr int32_t kDistanceExtraBits = 5;
-inline constexpr int32_t kDistanceSpan = 32;
-inline constexpr int32_t kMaxDistance = 511 * 32 + 32;  // 16384
-// Start counts: every main symbol 1; distance symbols below 64 start at 2.
-inline constexpr int32_t kFavouredDistanceSymbols = 64;
+inline constexpr int32_t kNodeCount = 2 * kSymbolCount - 1;  // 512 leaves and 511 internal nodes
 
 struct CodeNode {
   int32_t Symbol;    // leaf: its symbol; internal: unused
@@ -49,13 +35,3 @@ void BuildCodeTree(CodeTree& tree);
 
 // The last merge makes the last node.
 inline const CodeNode* TreeRoot(const CodeTree& tree) { return &tree.NodeStore[kNodeCount - 1]; }
-
-// Rebuild schedules, shared by decoder and encoder. The main tree is built
-// before main symbol number n (from 0) when this holds; the distance tree is
-// rebuilt after the n-th match (from 1) when the second holds.
-inline bool MainRebuildDue(int32_t symbolsDone) {
-  return symbolsDone % 256 == 0 && (symbolsDone < 2048 || symbolsDone % 1024 == 0);
-}
-inline bool DistanceRebuildDue(int32_t matchesDone) {
-  return matchesDone % 64 == 0 && (matchesDone < 1024 || matchesDone % 512 == 0);
-}

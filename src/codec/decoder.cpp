@@ -3,14 +3,10 @@
 // same bytes, and the same reads of the block stream, since it fetches a byte
 // only where the walk would need a bit of it and the buffer has none left.
 
-// The expansion's inner loops: built for speed even where the rest of a core
-// is built for size (VARNOW_SIZE_FIRST: the sanitized core, which barely fits).
-#if defined(__GNUC__) && !defined(__clang__) && !defined(VARNOW_SIZE_FIRST)
-#pragma GCC optimize("O2")
-#endif
+#include "codec/speed_first.h"
+// (first: it applies to all that follows)
 #include "codec/decoder.h"
-
-#include "driver/fatal_stop.h"
+#include "runtime/stop.h"
 
 void BuildDecodeTable(const CodeTree& tree, DecodeTable& table) {
   struct Step {
@@ -28,8 +24,8 @@ void BuildDecodeTable(const CodeTree& tree, DecodeTable& table) {
       s = {s.Node->Child0, s.Code, s.Depth + 1};
     }
     uint16_t entry = s.Node->Child0 == nullptr
-                         ? static_cast<uint16_t>(s.Node->Symbol | s.Depth << 9)
-                         : static_cast<uint16_t>(kTableContinue | (s.Node - tree.NodeStore));
+                         ? LeafEntry(s.Node->Symbol, s.Depth)
+                         : ContinueEntry(static_cast<int32_t>(s.Node - tree.NodeStore));
     for (uint32_t c = s.Code; c < (1u << kTableBits); c += 1u << s.Depth) table.Entry[c] = entry;
   }
 }
@@ -154,16 +150,16 @@ VARNOW_INLINE int32_t DecodeSymbol(Bits& b, BlockStream& s, const CodeTree& tree
   for (;;) {
     uint16_t entry = table.Entry[b.Buffer & ((1u << kTableBits) - 1)];
     if ((entry & kTableContinue) == 0) {
-      int32_t length = entry >> 9;
+      int32_t length = EntryCodeLength(entry);
       if (length <= b.Count) {
         b.Buffer >>= length;
         b.Count -= length;
-        return entry & (kSymbolCount - 1);
+        return EntrySymbol(entry);
       }
     } else if (b.Count >= kTableBits) {
       b.Buffer >>= kTableBits;
       b.Count -= kTableBits;
-      return Walk(b, s, &tree.NodeStore[entry & ~kTableContinue]);
+      return Walk(b, s, &tree.NodeStore[EntryNode(entry)]);
     }
     b.Buffer |= static_cast<uint64_t>(NextArchiveByte(s)) << b.Count;
     b.Count += 8;
@@ -172,9 +168,9 @@ VARNOW_INLINE int32_t DecodeSymbol(Bits& b, BlockStream& s, const CodeTree& tree
 
 // Stops the run as broken with the stream where the bit-by-bit walk would
 // have it: whole bytes not yet read are given back first.
-[[noreturn]] void Refuse(int32_t bitsHeld, BlockStream& s) {
+[[noreturn]] void Refuse(int32_t bitsHeld, BlockStream& s, StopReason reason) {
   GiveBackBytes(s, bitsHeld >> 3);
-  BrokenError();
+  BrokenError(reason);
 }
 
 }  // namespace
@@ -207,15 +203,15 @@ void DecodeEntryData(DecoderState& d, BlockStream& s, OutputWindow& w, int32_t t
           static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(b, s, kDistanceExtraBits);
       // A distance before the first dictionary byte is outside well-formed
       // data; after the first flush the window always reaches 16384 back.
-      if (distance > WindowReach(w)) Refuse(b.Count, s);
+      if (distance > WindowReach(w)) Refuse(b.Count, s, kStopDistanceTooFar);
       // A final match may run past the target, but never past what a size can count.
-      if (length > 0x7FFFFFFF - decoded) Refuse(b.Count, s);
+      if (length > 0x7FFFFFFF - decoded) Refuse(b.Count, s, kStopMatchTooLong);
       CopyMatch(w, distance, length);
       decoded += length;
       ++matches;
       if (DistanceRebuildDue(matches)) {
         BuildCodeTree(d.DistanceTree);
-        d.UseDistanceTable = matches >= 1024;
+        d.UseDistanceTable = DistanceTreeSettled(matches);
         if (d.UseDistanceTable) BuildDecodeTable(d.DistanceTree, d.DistanceTable);
       }
     }

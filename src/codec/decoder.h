@@ -19,11 +19,21 @@
 #include "codec/output_window.h"
 #include "container/block_stream.h"
 
-inline constexpr int32_t kTableBits = 10;           // bits of look-ahead per table step
-inline constexpr uint16_t kTableContinue = 0x8000;  // entry names a node, not a leaf
+inline constexpr int32_t kTableBits = 10;  // bits of look-ahead per table step
+
+// A table entry is a leaf, its symbol in the low kSymbolBits and its code
+// length above them, or for a longer code kTableContinue and the index of the
+// node where the code goes on.
+inline constexpr uint16_t kTableContinue = 0x8000;
+inline uint16_t LeafEntry(int32_t symbol, int32_t codeLength) {
+  return static_cast<uint16_t>(symbol | codeLength << kSymbolBits);
+}
+inline int32_t EntrySymbol(uint16_t entry) { return entry & (kSymbolCount - 1); }
+inline int32_t EntryCodeLength(uint16_t entry) { return entry >> kSymbolBits; }
+inline uint16_t ContinueEntry(int32_t node) { return static_cast<uint16_t>(kTableContinue | node); }
+inline int32_t EntryNode(uint16_t entry) { return entry & ~kTableContinue; }
 
 struct DecodeTable {
-  // Leaf: symbol | code length << 9. Longer code: kTableContinue | node index.
   uint16_t Entry[1 << kTableBits];
 };
 
@@ -36,9 +46,7 @@ struct DecoderState {
   bool StartTablesMade;        // the two start tables below are filled
   DecodeTable StartMainTable;  // the tables of the start counts, the same for every entry
   DecodeTable StartDistanceTable;
-  uint64_t BitBuffer;      // bits not yet taken, the next one in bit 0
-  int32_t BitCount;        // how many; bits above them are 0
-  int32_t BytesDecoded;    // bytes produced for this entry
+  int32_t BytesDecoded;  // bytes produced for this entry
 };
 
 void BuildDecodeTable(const CodeTree& tree, DecodeTable& table);

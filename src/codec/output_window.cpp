@@ -3,29 +3,25 @@
 // first flush) and slides the newest 16 KiB to the front. A skipped file
 // slides exactly the same and hands on nothing.
 
-// The expansion's inner loops: built for speed even where the rest of a core
-// is built for size (VARNOW_SIZE_FIRST: the sanitized core, which barely fits).
-#if defined(__GNUC__) && !defined(__clang__) && !defined(VARNOW_SIZE_FIRST)
-#pragma GCC optimize("O2")
-#endif
+#include "codec/speed_first.h"
+// (first: it applies to all that follows)
 #include "codec/output_window.h"
 
-#include "entries/history.h"
-
 void StartWindow(OutputWindow& w, const uint8_t* dictionary, int32_t dictionaryLength,
-                 uint8_t* captureSlot, int32_t captureOffset) {
+                 uint8_t* captureSlot, int32_t captureOffset, int32_t captureCapacity) {
   __builtin_memcpy(w.WindowBuffer, dictionary, static_cast<uint32_t>(dictionaryLength));
   w.WindowPosition = static_cast<uint32_t>(dictionaryLength);
   w.WindowBase = 0;
   w.WriteStart = dictionaryLength;
   w.CaptureSlot = captureSlot;
   w.CaptureOffset = captureOffset;
+  w.CaptureCapacity = captureCapacity;
   w.CapturedUpTo = w.WindowPosition;
 }
 
 void CaptureHistory(OutputWindow& w) {
   // Once the slot is full nothing more is kept.
-  int32_t room = kSlotCapacity - w.CaptureOffset;
+  int32_t room = w.CaptureCapacity - w.CaptureOffset;
   int32_t count = static_cast<int32_t>(w.WindowPosition - w.CapturedUpTo);
   if (count > room) count = room;
   if (count <= 0) return;

@@ -27,9 +27,10 @@ struct OutputWindow {
   int32_t WriteStart;       // buffer offset of the first byte not yet written
   OutputSink Sink;          // none while the file is skipped
   void* SinkContext;
-  uint8_t* CaptureSlot;   // history slot that keeps the file's first bytes
-  int32_t CaptureOffset;  // file position of the next byte it keeps
-  uint32_t CapturedUpTo;  // stream position of the next byte to offer it
+  uint8_t* CaptureSlot;     // history slot that keeps the file's first bytes
+  int32_t CaptureOffset;    // file position of the next byte it keeps
+  int32_t CaptureCapacity;  // bytes the slot keeps of the file
+  uint32_t CapturedUpTo;    // stream position of the next byte to offer it
 };
 
 // The byte distance bytes before the next output position (1 <= distance <= reach).
@@ -40,9 +41,10 @@ inline uint8_t ByteAtDistance(const OutputWindow& w, uint32_t distance) {
 inline uint32_t WindowReach(const OutputWindow& w) { return w.WindowPosition - w.WindowBase; }
 
 // dictionary points into a history slot, never null, even when the length is 0.
-// The file's bytes from file position captureOffset on go to captureSlot.
+// The file's bytes from file position captureOffset up to captureCapacity go
+// to captureSlot.
 void StartWindow(OutputWindow& w, const uint8_t* dictionary, int32_t dictionaryLength,
-                 uint8_t* captureSlot, int32_t captureOffset);
+                 uint8_t* captureSlot, int32_t captureOffset, int32_t captureCapacity);
 // Hands on the oldest 32 KiB (less the dictionary at the first flush) and
 // slides; called when a byte arrives for a full buffer.
 void FlushWindow(OutputWindow& w);

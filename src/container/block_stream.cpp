@@ -6,14 +6,14 @@
 // test for the end of the archive with it, always goes through NextArchiveByte.
 #include "container/block_stream.h"
 
-#include "container/crc16.h"
-#include "driver/fatal_stop.h"
+#include "format/crc16.h"
+#include "runtime/stop.h"
 
 static void ReadBlock(BlockStream& s) {
   int32_t n = 0;
   while (n < kBlockSize) {
     int32_t got = SysReadFile(s.ArchiveFile, s.BlockBuffer + n, kBlockSize - n);
-    if (got < 0) ReadError();
+    if (got < 0) ReadError(kStopReadFailed);
     if (got == 0) break;
     n += got;
   }
@@ -28,17 +28,17 @@ static void ReadBlock(BlockStream& s) {
     }
     crc = Crc16UpdateByTable(crc, s.BlockBuffer[i]);
   }
-  if (crc != 0) BrokenError();
+  if (crc != 0) BrokenError(kStopBlockCheck);
   s.BlockDataLength = n - 2;
 }
 
 uint8_t NextArchiveByte(BlockStream& s) {
   int32_t p = s.ConsumedCount % kBlockDataSize;
   if (p == 0) ReadBlock(s);
-  if (p >= s.BlockDataLength) ReadError();
+  if (p >= s.BlockDataLength) ReadError(kStopArchiveEnds);
   if (p == s.BlockDataLength - 1) {
     int32_t position = SysFilePosition(s.ArchiveFile);
-    if (position < 0) ReadError();
+    if (position < 0) ReadError(kStopReadFailed);
     if (position >= s.ArchiveSize) s.EndOfArchive = true;
   }
   ++s.ConsumedCount;

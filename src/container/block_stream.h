@@ -7,11 +7,8 @@
 
 #include <stdint.h>
 
+#include "format/format.h"
 #include "platform/platform.h"
-
-inline constexpr int32_t kBlockDataSize = 4096;   // data bytes of a full block
-inline constexpr int32_t kBlockSize = 4098;       // a full block with its check bytes
-inline constexpr int32_t kPasswordLimit = 32768;  // longest password kept, with its zero
 
 struct BlockStream {
   FileHandle ArchiveFile;           // the program's own file, read-only
@@ -40,6 +37,10 @@ inline int32_t BytesInBlock(const BlockStream& s) {
 inline const uint8_t* NextBlockBytes(const BlockStream& s) {
   return s.BlockBuffer + (s.ConsumedCount & (kBlockDataSize - 1));
 }
-// count <= BytesInBlock; count whole bytes taken back are handed out again.
+// count <= BytesInBlock.
 inline void TakeBlockBytes(BlockStream& s, int32_t count) { s.ConsumedCount += count; }
+// The last count bytes handed out are handed out again. They must all lie in
+// the block held now: bytes taken with TakeBlockBytes (or by NextArchiveByte
+// after them, in the same block) and not yet used; the block's bytes are
+// still in the buffer, so nothing is read again.
 inline void GiveBackBytes(BlockStream& s, int32_t count) { s.ConsumedCount -= count; }

@@ -4,35 +4,31 @@
 // empty file name marks a broken archive before anything of the entry is made.
 #include "entries/entry_records.h"
 
-#include "container/block_stream.h"
-#include "driver/expander_state.h"
-#include "driver/fatal_stop.h"
+#include "runtime/stop.h"
 
-void ReadEntryName() {
-  EntryState& e = gState.Entries;
+void ReadEntryName(EntryState& e, BlockStream& s) {
   int32_t length = 0;
-  uint8_t b = NextArchiveByte(gState.Stream);
+  uint8_t b = NextArchiveByte(s);
   if (b == kSharedNameMark) {
-    int32_t shared = NextArchiveByte(gState.Stream) + 2;
+    int32_t shared = NextArchiveByte(s) + 2;
     if (shared > e.PreviousNameLength) shared = e.PreviousNameLength;
     __builtin_memcpy(e.EntryName, e.PreviousName, static_cast<uint32_t>(shared));
     length = shared;
-    b = NextArchiveByte(gState.Stream);
+    b = NextArchiveByte(s);
   }
   while (b != 0) {
-    if (length >= kNameLimit - 1) BrokenError();
+    if (length >= kNameLimit - 1) BrokenError(kStopNameTooLong);
     e.EntryName[length++] = static_cast<char>(b);
-    b = NextArchiveByte(gState.Stream);
+    b = NextArchiveByte(s);
   }
   e.EntryName[length] = 0;
   e.EntryNameLength = length;
   __builtin_memcpy(e.PreviousName, e.EntryName, static_cast<uint32_t>(length + 1));
   e.PreviousNameLength = length;
-  if (!IsSafeName(e.EntryName, length)) BrokenError();
+  if (!IsSafeNameFor(e.EntryName, length, e.WindowsNames)) BrokenError(kStopUnsafeName);
 }
 
-bool IsFolderEntry() {
-  const EntryState& e = gState.Entries;
+bool IsFolderEntry(const EntryState& e) {
   return e.EntryNameLength >= 2 && e.EntryName[e.EntryNameLength - 2] == '\\' &&
          e.EntryName[e.EntryNameLength - 1] == '.';
 }
@@ -68,8 +64,8 @@ bool IsSafeNameFor(const char* name, int32_t length, bool windowsRules) {
   return !IsParentComponent(component, end, windowsRules);
 }
 
-static void ReadBytes(uint8_t* out, int32_t count) {
-  for (int32_t i = 0; i < count; ++i) out[i] = NextArchiveByte(gState.Stream);
+static void ReadBytes(BlockStream& s, uint8_t* out, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) out[i] = NextArchiveByte(s);
 }
 
 static uint32_t Little32(const uint8_t* b) {
@@ -77,20 +73,20 @@ static uint32_t Little32(const uint8_t* b) {
          static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
 }
 
-void ReadFileHeader() {
-  EntryHeader& h = gState.Entries.Header;
-  uint8_t raw[28];
-  ReadBytes(raw, 28);
+void ReadFileHeader(EntryHeader& h, BlockStream& s) {
+  uint8_t raw[kFileFieldsSize];
+  ReadBytes(s, raw, kFileFieldsSize);
   h.CreationTime = {Little32(raw), Little32(raw + 4)};
   h.LastAccessTime = {Little32(raw + 8), Little32(raw + 12)};
   h.LastWriteTime = {Little32(raw + 16), Little32(raw + 20)};
   h.FileSize = static_cast<int32_t>(Little32(raw + 24));
-  if (h.FileSize < 0) BrokenError();
-  h.RefBack = NextArchiveByte(gState.Stream);
+  if (h.FileSize < 0) BrokenError(kStopNegativeSize);
+  h.StoredRefBack = NextArchiveByte(s);
+  h.RefBack = h.StoredRefBack;
   h.PrefixLength = 0;
   if (h.RefBack != 0) {
-    h.PrefixLength = NextArchiveByte(gState.Stream);
-    h.PrefixLength |= NextArchiveByte(gState.Stream) << 8;
+    h.PrefixLength = NextArchiveByte(s);
+    h.PrefixLength |= NextArchiveByte(s) << 8;
   } else {
     h.RefBack = 1;
   }

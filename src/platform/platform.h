@@ -69,6 +69,10 @@ bool SysGetInputMode(uint32_t* mode);
 bool SysSetInputMode(uint32_t mode);
 [[noreturn]] void SysExit(int32_t code);
 
+// The program: each backend's entry point runs it and ends the process with
+// its result. Defined above this seam, by the expander.
+int ExpanderMain();
+
 // How this backend ends an output line, and whether a line feed alone ends an
 // input line (otherwise only a carriage return does).
 extern const char kLineEnd[];

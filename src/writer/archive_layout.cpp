@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "container/crc16.h"
+#include "format/crc16.h"
 
 namespace {
 

@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "container/archive_header.h"
-#include "container/block_stream.h"
-#include "entries/entry_records.h"
+#include "format/format.h"
 #include "platform/platform.h"
 
 inline constexpr int32_t kMaxSharedName = 257;  // longest beginning a name can share

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "writer/archive_layout.h"
 #include "writer/history_planner.h"
@@ -72,35 +73,13 @@ std::vector<size_t> OrderEntries(std::span<const ArchiveEntry> entries, bool kee
   return kept;
 }
 
-}  // namespace
-
-PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
-                        const PackOptions& options, const ByteSink& sink) {
-  if (coreImage.size() != size_t(kCoreSize))
-    return Refuse("the core image has " + std::to_string(coreImage.size()) + " bytes instead of " +
-                  std::to_string(kCoreSize));
-  if (options.Level < kMinLevel || options.Level > kMaxLevel)
-    return Refuse("level " + std::to_string(options.Level) + " is outside 1 to 9");
-  if (HasZero(options.Comment)) return Refuse("the comment contains a zero byte");
-  if (HasZero(options.RunAfter)) return Refuse("the run-after command contains a zero byte");
-  if (options.RunAfter.size() >= static_cast<size_t>(kRunAfterLimit))
-    return Refuse("the run-after command is longer than the expander keeps (" +
-                  std::to_string(kRunAfterLimit - 1) + " bytes)");
-  const std::string* password = options.Password ? &*options.Password : nullptr;
-  if (password != nullptr) {
-    if (password->empty()) return Refuse("the password is empty");
-    if (password->size() >= static_cast<size_t>(kPasswordLimit))
-      return Refuse("the password is longer than the expander keeps (" +
-                    std::to_string(kPasswordLimit - 1) + " bytes)");
-    if (password->find_first_of("\r\n") != std::string::npos)
-      return Refuse("the password contains a line break, which cannot be typed at the prompt");
-    if (options.ProtectionFlag == 0)
-      return Refuse("the protection flag of a protected archive must not be 0");
-  }
+// The entries as given: names, sizes and kinds the format can hold. The sum
+// of the files' sizes goes to inputTotal.
+std::optional<PackResult> CheckEntries(std::span<const ArchiveEntry> entries,
+                                       uint64_t& inputTotal) {
   if (entries.empty())
     return Refuse("there is nothing to pack: an archive needs at least one entry");
-
-  uint64_t inputTotal = 0;
+  inputTotal = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const ArchiveEntry& e = entries[i];
     if (e.Name.empty()) return Refuse("an entry has an empty name", i);
@@ -118,13 +97,16 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
                     i);
     inputTotal += e.Data.size();
   }
+  return std::nullopt;
+}
 
-  PackResult result;
-  const std::vector<size_t> order = OrderEntries(entries, options.KeepOrder);
-
-  // Names first: they do not depend on the coding, and a refusal here must
-  // come before any work.
-  std::vector<std::vector<uint8_t>> names(order.size());
+// The stored names in stored order, front-compressed, with the stats of
+// each entry that do not depend on coding. A refusal here comes before any
+// work.
+std::optional<PackResult> NameEntries(std::span<const ArchiveEntry> entries,
+                                      const std::vector<size_t>& order, PackResult& result,
+                                      std::vector<std::vector<uint8_t>>& names) {
+  names.assign(order.size(), {});
   std::string previous;
   for (size_t k = 0; k < order.size(); ++k) {
     const ArchiveEntry& e = entries[order[k]];
@@ -145,20 +127,24 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
     result.Entries.push_back(std::move(s));
     previous = std::move(stored);
   }
+  return std::nullopt;
+}
 
-  std::vector<size_t> fileEntries;  // stored positions of the file entries
+// Every file's reference, prefix and data, in stored order of the files,
+// coded on the option's threads, biggest files first so that no thread is
+// left with a big one at the end. Progress goes out as the files are coded.
+std::vector<FilePlan> CodeFiles(std::span<const uint8_t> coreImage,
+                                std::span<const ArchiveEntry> entries,
+                                const std::vector<size_t>& order, const PackOptions& options,
+                                uint64_t inputTotal) {
   std::vector<std::span<const uint8_t>> fileData;
-  for (size_t k = 0; k < order.size(); ++k) {
-    if (entries[order[k]].IsFolder) continue;
-    fileEntries.push_back(k);
-    fileData.push_back(entries[order[k]].Data);
-  }
-  const unsigned threads = ThreadsFor(fileEntries.size(), unsigned(std::max(0, options.Threads)));
+  for (size_t k : order)
+    if (!entries[k].IsFolder) fileData.push_back(entries[k].Data);
+  const unsigned threads = ThreadsFor(fileData.size(), unsigned(std::max(0, options.Threads)));
   const HistoryView history(coreImage, fileData, threads);
-  std::vector<FilePlan> plans(fileEntries.size());
+  std::vector<FilePlan> plans(fileData.size());
 
-  // Biggest files first, so that no thread is left with a big one at the end.
-  std::vector<int32_t> work(fileEntries.size());
+  std::vector<int32_t> work(fileData.size());
   for (size_t i = 0; i < work.size(); ++i) work[i] = static_cast<int32_t>(i);
   std::stable_sort(work.begin(), work.end(), [&](int32_t a, int32_t b) {
     return fileData[size_t(a)].size() > fileData[size_t(b)].size();
@@ -189,8 +175,15 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
       options.Progress(inputDone, inputTotal, packedDone, inputFinished);
     }
   });
+  return plans;
+}
 
-  // Records in stored order.
+// The entry records in stored order: each name, and for a file its fields
+// and coded data, whose memory is given back as it is copied.
+std::vector<uint8_t> LayOutRecords(std::span<const ArchiveEntry> entries,
+                                   const std::vector<size_t>& order,
+                                   const std::vector<std::vector<uint8_t>>& names,
+                                   std::vector<FilePlan>& plans, PackResult& result) {
   std::vector<uint8_t> payload;
   size_t nextFile = 0;
   for (size_t k = 0; k < order.size(); ++k) {
@@ -212,16 +205,22 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
       s.RecordBytes = static_cast<uint32_t>(payload.size() - before);
     }
   }
+  return payload;
+}
 
-  const uint64_t total = uint64_t(kCoreSize) +
-                         ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr) +
-                         BlockStreamSize(payload.size());
+// The core, the header and the block stream to the sink, once the whole
+// distributable is known to fit the size the expander can check.
+PackResult WriteOut(std::span<const uint8_t> coreImage, const PackOptions& options,
+                    const std::vector<uint8_t>& payload, const ByteSink& sink, PackResult result) {
+  const std::string* password = options.Password ? &*options.Password : nullptr;
+  const uint64_t headerSize =
+      ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr);
+  const uint64_t total = uint64_t(kCoreSize) + headerSize + BlockStreamSize(payload.size());
   if (total >= kSizeLimit)
     return Refuse("the distributable would have " + std::to_string(total) +
                   " bytes, at or above the limit of 2^31 that the expander can check");
-
   std::vector<uint8_t> head;
-  head.reserve(size_t(ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr)));
+  head.reserve(size_t(headerSize));
   AppendArchiveHeader(static_cast<uint32_t>(total), options.Comment, options.RunAfter, password,
                       options.ProtectionFlag, head);
   std::vector<uint8_t> stream;
@@ -230,11 +229,52 @@ PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const Arch
   if (!sink(coreImage.data(), coreImage.size()) || !sink(head.data(), head.size()) ||
       !sink(stream.data(), stream.size()))
     return Refuse("the distributable could not be written");
-
   result.Ok = true;
   result.PayloadBytes = payload.size();
   result.ArchiveBytes = total;
   return result;
+}
+
+}  // namespace
+
+std::optional<std::string> PackOptionsProblem(const PackOptions& options) {
+  if (options.Level < kMinLevel || options.Level > kMaxLevel)
+    return "level " + std::to_string(options.Level) + " is outside 1 to 9";
+  if (HasZero(options.Comment))
+    return "the comment holds a zero byte, which ends it in the archive";
+  if (HasZero(options.RunAfter))
+    return "the run-after command holds a zero byte, which ends it in the archive";
+  if (options.RunAfter.size() >= static_cast<size_t>(kRunAfterLimit))
+    return "the run-after command has " + std::to_string(kRunAfterLimit) +
+           " bytes or more, more than the core keeps";
+  if (!options.Password) return std::nullopt;
+  if (options.Password->empty()) return "the password is empty";
+  if (options.Password->size() >= static_cast<size_t>(kPasswordLimit))
+    return "the password has " + std::to_string(kPasswordLimit) +
+           " bytes or more, more than the core keeps";
+  if (options.Password->find_first_of("\r\n") != std::string::npos)
+    return "the password contains a line break, which cannot be typed at the prompt";
+  if (options.ProtectionFlag == 0)
+    return "the protection flag of a protected archive must not be 0";
+  return std::nullopt;
+}
+
+PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
+                        const PackOptions& options, const ByteSink& sink) {
+  if (coreImage.size() != size_t(kCoreSize))
+    return Refuse("the core image has " + std::to_string(coreImage.size()) + " bytes instead of " +
+                  std::to_string(kCoreSize));
+  if (std::optional<std::string> problem = PackOptionsProblem(options)) return Refuse(*problem);
+  uint64_t inputTotal = 0;
+  if (std::optional<PackResult> refusal = CheckEntries(entries, inputTotal)) return *refusal;
+  PackResult result;
+  const std::vector<size_t> order = OrderEntries(entries, options.KeepOrder);
+  std::vector<std::vector<uint8_t>> names;
+  if (std::optional<PackResult> refusal = NameEntries(entries, order, result, names))
+    return *refusal;
+  std::vector<FilePlan> plans = CodeFiles(coreImage, entries, order, options, inputTotal);
+  const std::vector<uint8_t> payload = LayOutRecords(entries, order, names, plans, result);
+  return WriteOut(coreImage, options, payload, sink, std::move(result));
 }
 
 PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage,

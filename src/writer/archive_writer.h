@@ -71,6 +71,11 @@ struct PackResult {
   uint64_t ArchiveBytes = 0;         // size of the whole distributable
 };
 
+// What the options hold that the format or the expander cannot take, in the
+// words a user reads; none when they can be packed. WriteArchive refuses
+// them the same; a caller may ask first, before it gathers the files.
+std::optional<std::string> PackOptionsProblem(const PackOptions& options);
+
 // Packs the entries behind coreImage (exactly 20480 bytes) and hands the
 // distributable to sink. Refuses, before writing: a core image of another
 // size, no entries, a level outside 1-9, a file of 2^31 bytes or more, a

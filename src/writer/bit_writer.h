@@ -22,7 +22,6 @@ class BitWriter {
     if (n < 32) value &= (uint64_t{1} << n) - 1;
     pending_ |= value << pendingCount_;
     pendingCount_ += n;
-    bitsWritten_ += static_cast<uint64_t>(n);
     while (pendingCount_ >= 8) {
       out_.push_back(static_cast<uint8_t>(pending_));
       pending_ >>= 8;
@@ -39,11 +38,8 @@ class BitWriter {
     }
   }
 
-  uint64_t BitsWritten() const { return bitsWritten_; }
-
  private:
   std::vector<uint8_t>& out_;
-  uint64_t pending_ = 0;      // bits not yet in out_, oldest in bit 0
-  int pendingCount_ = 0;      // 0 to 7 between calls
-  uint64_t bitsWritten_ = 0;  // all bits put so far, padding excluded
+  uint64_t pending_ = 0;  // bits not yet in out_, oldest in bit 0
+  int pendingCount_ = 0;  // 0 to 7 between calls
 };

@@ -16,7 +16,7 @@
 #include <memory>
 
 #include "codec/code_tree.h"
-#include "entries/history.h"
+#include "format/format.h"
 #include "writer/match_finder.h"
 #include "writer/symbol_coder.h"
 
@@ -97,8 +97,7 @@ struct PriceTables {
     Version = coder.TreeVersion();
     for (int32_t b = 0; b < 256; ++b) Literal[b] = coder.LiteralPrice(static_cast<uint8_t>(b));
     for (int32_t l = kMinMatchLength; l <= kLongMatchBase; ++l) Length[l] = coder.LengthPrice(l);
-    for (int32_t s = 0; s < kSymbolCount; ++s)
-      DistanceSymbol[s] = coder.DistanceCodes().Length[s] + kDistanceExtraBits;
+    for (int32_t s = 0; s < kSymbolCount; ++s) DistanceSymbol[s] = coder.DistanceSymbolPrice(s);
   }
   int32_t LengthOf(int32_t l) const { return Length[l < kLongMatchBase ? l : kLongMatchBase]; }
   int32_t DistanceOf(int32_t d) const { return DistanceSymbol[(d - 1) / kDistanceSpan]; }
@@ -117,9 +116,7 @@ class OptimalParser {
     nice_ = params.Nice;
     coder_ = &coder;
     prices_.Version = ~0u;
-    // The dictionary is only inserted: a shallow descent keeps the trees
-    // good enough for the data's searches at a fraction of the cost.
-    finder_.Reset(buffer, size, std::min(params.Depth, kDictionaryDepth), params.Nice);
+    finder_.Reset(buffer, size, std::min(params.Depth, kDictionaryInsertDepth), params.Nice);
     for (int32_t p = 0; p < dictionaryLength_; ++p) finder_.Insert(p);
     finder_.SetMaxDepth(params.Depth);
     found_ = dictionaryLength_;
@@ -131,13 +128,9 @@ class OptimalParser {
   }
 
  private:
-  static constexpr int32_t kDictionaryDepth = 8;
-  static constexpr int32_t kCache = 8192;       // positions whose matches are kept
-  static constexpr int32_t kMaxSegment = 4096;  // longest stretch parsed at once
+  static constexpr int32_t kCache = 8192;  // positions whose matches are kept
   // A segment is parsed again from its start, so all of it must stay cached.
   static_assert(kCache > kMaxSegment);
-  static constexpr int32_t kMinSegment = 512;
-  static constexpr int32_t kTail = 64;  // last bytes of a segment left to the next one
   static constexpr int32_t kInfinity = 0x3FFFFFFF;
 
   // Matches of p, found once and kept while p may be parsed again.
@@ -167,7 +160,8 @@ class OptimalParser {
     int32_t next = symbols + 1;
     while (!MainRebuildDue(next)) ++next;
     int32_t done = p - dictionaryLength_;
-    int64_t estimate = symbols > 0 ? int64_t(next - symbols) * done / symbols * 3 / 2 : kMinSegment;
+    int64_t estimate =
+        symbols > 0 ? int64_t(next - symbols) * done / symbols * kSegmentStretch / 2 : kMinSegment;
     int32_t s = static_cast<int32_t>(std::clamp<int64_t>(estimate, kMinSegment, kMaxSegment));
     return std::min(s, size_ - p);
   }
@@ -224,7 +218,7 @@ class OptimalParser {
     // that is the end of the data or a forced match, they are left to the
     // next segment, which sees further.
     const int32_t keepUntil =
-        forced.Length > 0 || start + length == size_ ? size_ : start + length - kTail;
+        forced.Length > 0 || start + length == size_ ? size_ : start + length - kSegmentTail;
     const uint32_t version = coder_->TreeVersion();
     int32_t p = start;
     for (int32_t k = 0; k < steps; ++k) {
@@ -298,7 +292,8 @@ std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
   }
   bits.Flush();
   // A big file's buffer is not kept for the next, usually small, one.
-  if (buffer.capacity() > (size_t{1} << 22)) std::vector<uint8_t>().swap(buffer);
+  constexpr size_t kKeptBuffer = size_t{1} << 22;
+  if (buffer.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(buffer);
   if (progress) progress(static_cast<int64_t>(data.size()));
   return out;
 }

@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "entries/history.h"
+#include "format/format.h"
+#include "writer/common_length.h"
 #include "writer/parallel_for.h"
 
 namespace {
 
-constexpr int32_t kSignatureSpan = 16384;  // bytes of a slot or file that are sampled
-constexpr int32_t kMaxPrefix = 65535;      // PrefixLength is stored in 16 bits
+constexpr int32_t kMaxPrefix = 65535;  // PrefixLength is stored in 16 bits
 
 std::vector<uint32_t> MakeSignature(std::span<const uint8_t> bytes) {
   std::vector<uint32_t> out;
@@ -26,7 +26,7 @@ std::vector<uint32_t> MakeSignature(std::span<const uint8_t> bytes) {
     uint64_t v;
     std::memcpy(&v, bytes.data() + i, 8);
     uint32_t h = static_cast<uint32_t>((v * 0x9E3779B97F4A7C15ull) >> 32);
-    if ((h & 15) == 0) out.push_back(h);
+    if (h % kSignatureSampling == 0) out.push_back(h);
   }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -51,16 +51,8 @@ int32_t CommonCount(const std::vector<uint32_t>& a, const std::vector<uint32_t>&
 }
 
 int32_t SharedBeginning(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-  size_t limit = std::min({a.size(), b.size(), size_t{kMaxPrefix}});
-  size_t n = 0;
-  // Shared beginnings run long (licence headers): eight bytes at a time.
-  for (uint64_t x, y; n + 8 <= limit; n += 8) {
-    std::memcpy(&x, a.data() + n, 8);
-    std::memcpy(&y, b.data() + n, 8);
-    if (x != y) return static_cast<int32_t>(n + size_t(__builtin_ctzll(x ^ y) >> 3));
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return static_cast<int32_t>(n);
+  const size_t limit = std::min({a.size(), b.size(), size_t{kMaxPrefix}});
+  return CommonLength(a.data(), b.data(), 0, static_cast<int32_t>(limit));
 }
 
 struct Candidate {
@@ -100,7 +92,7 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
   FilePlan plan;
   const std::span<const uint8_t> data = history.FileData(index);
   if (data.empty()) return plan;
-  level = std::clamp(level, kMinLevel, kMaxLevel);
+  level = ClampLevel(level);
   const LevelParams& lp = ParamsOf(level);
 
   std::vector<Candidate> candidates;
@@ -113,7 +105,7 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
     int32_t prefix =
         std::min<int32_t>(SharedBeginning(slot, data), static_cast<int32_t>(data.size()));
     int32_t common = CommonCount(own, history.Signature(index - r));
-    candidates.push_back({r, prefix, int64_t{common} * 16 + prefix});
+    candidates.push_back({r, prefix, common * kSignatureWeight + prefix});
   }
   // Candidate 0 is RefBack 1, which stays in the race whatever its score:
   // with no prefix it is stored as RefBack 0 and saves two bytes. Without

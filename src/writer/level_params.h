@@ -1,7 +1,9 @@
-// What each level spends, in one table read by the coder (which parser, how
-// deep its match search goes) and by the planner (how many references are
-// weighed and how many are measured by coding). Changing a row changes the
-// output of that level only; every row must still round-trip.
+// Every choice of the writer that shapes its output: what each level spends,
+// in one table read by the coder (which parser, how deep its match search
+// goes) and by the planner (how many references are weighed and how many are
+// measured by coding), and the few settings that are the same at every level.
+// Changing a row changes the output of that level only; every setting must
+// still round-trip.
 #pragma once
 
 #include <stdint.h>
@@ -45,6 +47,29 @@ inline constexpr LevelParams kLevelTable[kMaxLevel + 1] = {
     {ParseKind::kOptimal, 64, 256, 255, 4, 3, 16384},
 };
 
-inline const LevelParams& ParamsOf(int level) {
-  return kLevelTable[level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level];
+// The one place a level out of range is brought into it (the writer refuses
+// such a level before any work; the coder's own callers may pass any).
+inline int ClampLevel(int level) {
+  return level < kMinLevel ? kMinLevel : level > kMaxLevel ? kMaxLevel : level;
 }
+inline const LevelParams& ParamsOf(int level) { return kLevelTable[ClampLevel(level)]; }
+
+// The optimal parser. The dictionary is only inserted into the tree finder:
+// a shallow descent keeps the trees good enough for the data's searches.
+inline constexpr int32_t kDictionaryInsertDepth = 8;
+// It parses a segment at a time, about the bytes until the main tree's next
+// rebuild: the bytes per symbol so far times the symbols to go, taken half
+// again (kSegmentStretch / 2), within these bounds.
+inline constexpr int32_t kMinSegment = 512;
+inline constexpr int32_t kMaxSegment = 4096;
+inline constexpr int32_t kSegmentStretch = 3;
+// The last bytes of a segment, forced to end at its end, are left to the next.
+inline constexpr int32_t kSegmentTail = 64;
+
+// The reference planner ranks slots by sampled content hashes in common: the
+// first kSignatureSpan bytes are hashed at every offset, and one hash in
+// kSignatureSampling kept; a hash in common counts kSignatureWeight bytes of
+// shared beginning.
+inline constexpr int32_t kSignatureSpan = 16384;
+inline constexpr uint32_t kSignatureSampling = 16;
+inline constexpr int64_t kSignatureWeight = 16;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "codec/code_tree.h"
+#include "writer/common_length.h"
 
 namespace {
 
@@ -25,20 +26,6 @@ inline int32_t MaxLengthAt(int32_t p, int32_t size) {
   return left < kMaxMatchLength ? left : kMaxMatchLength;
 }
 inline int32_t MaxDistanceAt(int32_t p) { return p < kMaxDistance ? p : kMaxDistance; }
-
-// Eight bytes at a time while they fit before limit; never reads at or past it.
-inline int32_t CommonLength(const uint8_t* a, const uint8_t* b, int32_t start, int32_t limit) {
-  int32_t n = start;
-  while (n + 8 <= limit) {
-    uint64_t x, y;
-    std::memcpy(&x, a + n, 8);
-    std::memcpy(&y, b + n, 8);
-    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);  // little-endian: first byte lowest
-    n += 8;
-  }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
-}
 
 }  // namespace
 

@@ -56,13 +56,15 @@ class SymbolCoder {
     return mainCodes_.Length[LengthSymbol(length)] +
            (length >= kLongMatchBase ? kLongMatchExtraBits : 0);
   }
+  int32_t DistanceSymbolPrice(int32_t symbol) const {
+    return distanceCodes_.Length[symbol] + kDistanceExtraBits;
+  }
   int32_t DistancePrice(int32_t distance) const {
-    return distanceCodes_.Length[DistanceSymbol(distance)] + kDistanceExtraBits;
+    return DistanceSymbolPrice(DistanceSymbol(distance));
   }
   // Grows by one whenever either tree is rebuilt: prices are stale after it.
   uint32_t TreeVersion() const { return treeVersion_; }
   int32_t SymbolsDone() const { return symbolsDone_; }
-  int32_t MatchesDone() const { return matchesDone_; }
 
  private:
   void EndMainSymbol();

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "cli_harness.h"
-#include "container/crc16.h"
+#include "format/crc16.h"
 #include "writer/archive_writer.h"
 #include "writer/bit_writer.h"
 #include "writer/symbol_coder.h"

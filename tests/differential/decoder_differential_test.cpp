@@ -1,4 +1,4 @@
-// The fast decoder against the reference, on the same inputs: tree builds
+// The fast decoder against the oracle, on the same inputs: tree builds
 // from many count histories, writer-made streams at every level laid across
 // block boundaries at every offset, arbitrary bytes, cut and damaged
 // archives. The traces (output, the reads before each write, the bytes kept
@@ -9,7 +9,7 @@
 #include <random>
 
 #include "codec/code_tree.h"
-#include "codec/reference_codec.h"
+#include "codec/oracle_codec.h"
 #include "decoder_pair.h"
 #include "entries/history.h"
 #include "test_bytes.h"
@@ -31,8 +31,8 @@ Bytes CoreSlice(size_t offset, size_t n) {
 
 void ExpectSameTrace(const DecoderInput& input, const std::string& what) {
   DecoderTrace fast = RunDecoder(false, input);
-  DecoderTrace reference = RunDecoder(true, input);
-  EXPECT_EQ(fast, reference) << what << ": " << TraceDifference(fast, reference);
+  DecoderTrace oracle = RunDecoder(true, input);
+  EXPECT_EQ(fast, oracle) << what << ": " << TraceDifference(fast, oracle);
 }
 
 // ---------------------------------------------------------------- tree builds
@@ -51,8 +51,8 @@ class TreeBuildTest : public testing::TestWithParam<CountHistory> {};
 TEST_P(TreeBuildTest, FastBuildEqualsTheListWalk) {
   const CountHistory& c = GetParam();
   auto fast = std::make_unique<CodeTree>();
-  auto reference = std::make_unique<CodeTree>();
-  for (CodeTree* t : {fast.get(), reference.get()}) {
+  auto oracle = std::make_unique<CodeTree>();
+  for (CodeTree* t : {fast.get(), oracle.get()}) {
     if (c.DistanceStart) {
       StartDistanceCounts(*t);
     } else {
@@ -63,29 +63,29 @@ TEST_P(TreeBuildTest, FastBuildEqualsTheListWalk) {
   std::uniform_real_distribution<double> unit(0, 1);
   for (int build = 0; build < c.Builds; ++build) {
     BuildCodeTree(*fast);
-    BuildCodeTreeReference(*reference);
+    BuildCodeTreeOracle(*oracle);
     for (int s = 0; s < kSymbolCount; ++s) {
-      ASSERT_EQ(fast->SymbolOrder[s], reference->SymbolOrder[s]) << c.What << " build " << build;
+      ASSERT_EQ(fast->SymbolOrder[s], oracle->SymbolOrder[s]) << c.What << " build " << build;
     }
     for (int n = kSymbolCount; n < kNodeCount; ++n) {
       const CodeNode& f = fast->NodeStore[n];
-      const CodeNode& r = reference->NodeStore[n];
+      const CodeNode& r = oracle->NodeStore[n];
       ASSERT_EQ(f.Weight, r.Weight) << c.What << " build " << build << " node " << n;
-      ASSERT_EQ(f.Child0 - fast->NodeStore, r.Child0 - reference->NodeStore)
+      ASSERT_EQ(f.Child0 - fast->NodeStore, r.Child0 - oracle->NodeStore)
           << c.What << " node " << n;
-      ASSERT_EQ(f.Child1 - fast->NodeStore, r.Child1 - reference->NodeStore)
+      ASSERT_EQ(f.Child1 - fast->NodeStore, r.Child1 - oracle->NodeStore)
           << c.What << " node " << n;
     }
     for (int i = 0; i < c.Increments; ++i) {
       double u = unit(rng);
       int s = static_cast<int>(kSymbolCount * (c.Skew == 0 ? u : std::pow(u, c.Skew)));
       ++fast->SymbolCounts[s];
-      ++reference->SymbolCounts[s];
+      ++oracle->SymbolCounts[s];
     }
     if (c.Jump > 0 && build % 3 == 1) {
       int s = static_cast<int>(rng() % kSymbolCount);
       fast->SymbolCounts[s] += c.Jump;
-      reference->SymbolCounts[s] += c.Jump;
+      oracle->SymbolCounts[s] += c.Jump;
     }
   }
 }
@@ -131,9 +131,9 @@ TEST_P(WriterStreamTest, SameTraceAtEveryBlockOffset) {
                          static_cast<int32_t>(data.size()), skipping};
       DecoderTrace fast = RunDecoder(false, input);
       EXPECT_EQ(fast.Output, skipping ? Bytes{} : data) << c.What << " skip " << skip;
-      DecoderTrace reference = RunDecoder(true, input);
-      ASSERT_EQ(fast, reference) << c.What << " skip " << skip << ": "
-                                 << TraceDifference(fast, reference);
+      DecoderTrace oracle = RunDecoder(true, input);
+      ASSERT_EQ(fast, oracle) << c.What << " skip " << skip << ": "
+                              << TraceDifference(fast, oracle);
     }
   }
 }

@@ -1,7 +1,7 @@
 // Builders of test distributables, using the project's own Crc16.
 #include "archive_builder.h"
 
-#include "container/crc16.h"
+#include "format/crc16.h"
 
 Bytes TestCore() {
   Bytes core(20480);

@@ -3,18 +3,19 @@
 #include "decoder_pair.h"
 
 #include "codec/decoder.h"
-#include "codec/reference_codec.h"
+#include "codec/oracle_codec.h"
 #include "container/archive_header.h"
-#include "driver/expander_state.h"
 #include "entries/history.h"
+#include "expander/expander_state.h"
+#include "expander/program.h"
 #include "fake_platform.h"
 
 namespace {
 
 const DecoderInput* gInput = nullptr;
 DecoderTrace* gTrace = nullptr;
-bool gReference = false;
-ReferenceDecoder gReferenceDecoder;
+bool gOracle = false;
+OracleDecoder gOracleDecoder;
 uint8_t gSlot[kSlotCapacity];
 
 void Collect(void*, const uint8_t* data, int32_t count) {
@@ -25,21 +26,21 @@ void Collect(void*, const uint8_t* data, int32_t count) {
 int DecodeBody() {
   ResetExpanderState();
   OpenArchive();
-  BlockStream& s = gState.Stream;
+  BlockStream& s = gState.Loop.Stream;
   for (int32_t i = 0; i < gInput->Skip; ++i) NextArchiveByte(s);
-  OutputWindow& w = gState.Window;
+  OutputWindow& w = gState.Loop.Window;
   w.Sink = gInput->Skipping ? nullptr : Collect;
   static const uint8_t kEmpty[1] = {};
   StartWindow(w, gInput->Dictionary.empty() ? kEmpty : gInput->Dictionary.data(),
-              static_cast<int32_t>(gInput->Dictionary.size()), gSlot, 0);
-  if (gReference) {
-    ResetReferenceDecoder(gReferenceDecoder);
-    ReferenceDecodeEntryData(gReferenceDecoder, s, w, gInput->Target);
-    gTrace->Decoded = gReferenceDecoder.BytesDecoded;
+              static_cast<int32_t>(gInput->Dictionary.size()), gSlot, 0, kSlotCapacity);
+  if (gOracle) {
+    ResetOracleDecoder(gOracleDecoder);
+    OracleDecodeEntryData(gOracleDecoder, s, w, gInput->Target);
+    gTrace->Decoded = gOracleDecoder.BytesDecoded;
   } else {
-    ResetDecoder(gState.Decoder);
-    DecodeEntryData(gState.Decoder, s, w, gInput->Target);
-    gTrace->Decoded = gState.Decoder.BytesDecoded;
+    ResetDecoder(gState.Loop.Decoder);
+    DecodeEntryData(gState.Loop.Decoder, s, w, gInput->Target);
+    gTrace->Decoded = gState.Loop.Decoder.BytesDecoded;
   }
   FinalFlush(w);
   gTrace->Consumed = s.ConsumedCount;
@@ -51,16 +52,16 @@ int DecodeBody() {
 
 }  // namespace
 
-DecoderTrace RunDecoder(bool reference, const DecoderInput& input) {
+DecoderTrace RunDecoder(bool oracle, const DecoderInput& input) {
   DecoderTrace trace;
   ResetFake();
   Fake().OwnFile = input.File;
   gInput = &input;
   gTrace = &trace;
-  gReference = reference;
+  gOracle = oracle;
   trace.ExitCode = RunInsideExit(DecodeBody);
   trace.Console = Fake().Output;
-  trace.LastPosition = gState.Stream.ConsumedCount;
+  trace.LastPosition = gState.Loop.Stream.ConsumedCount;
   gInput = nullptr;
   gTrace = nullptr;
   return trace;

@@ -1,4 +1,4 @@
-// Runs one file entry's data through the fast decoder or the reference
+// Runs one file entry's data through the fast decoder or the oracle
 // decoder over the real block stream on the fake platform, and records all
 // that can be seen of the run: the exit code and console text, every range
 // handed to the output with the archive reads done by then, the bytes kept
@@ -41,7 +41,7 @@ struct DecoderTrace {
   bool operator==(const DecoderTrace&) const = default;
 };
 
-DecoderTrace RunDecoder(bool reference, const DecoderInput& input);
+DecoderTrace RunDecoder(bool oracle, const DecoderInput& input);
 
 // The test core, a header without texts or protection, and payload in blocks
 // whose checks pass.

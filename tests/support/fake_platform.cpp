@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/expander_state.h"
+#include "expander/expander_state.h"
 
 const char kLineEnd[] = "\r\n";
 const bool kLineFeedEndsInput = false;

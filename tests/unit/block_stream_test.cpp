@@ -10,9 +10,10 @@
 #include <sstream>
 
 #include "archive_builder.h"
-#include "container/crc16.h"
-#include "driver/expander_state.h"
+#include "expander/expander_state.h"
+#include "expander/program.h"
 #include "fake_platform.h"
+#include "format/crc16.h"
 
 namespace {
 
@@ -76,9 +77,9 @@ void OpenPayload(const Bytes& payload, const std::string& password = "") {
   ResetExpanderState();
   OpenArchive();
   if (!password.empty()) {
-    std::copy(password.begin(), password.end(), gState.Stream.Password);
-    gState.Stream.Password[password.size()] = 0;
-    gState.Stream.PasswordLength = static_cast<int32_t>(password.size());
+    std::copy(password.begin(), password.end(), gState.Loop.Stream.Password);
+    gState.Loop.Stream.Password[password.size()] = 0;
+    gState.Loop.Stream.PasswordLength = static_cast<int32_t>(password.size());
   }
 }
 
@@ -97,12 +98,12 @@ TEST_P(EndOfArchiveTest, IsSetWhenTheLastByteIsHandedOut) {
   for (size_t i = 0; i < payload.size(); ++i) {
     // Blocks are read lazily: the file is read only for the first byte of a block.
     int readsBefore = Fake().Calls[kOpRead];
-    ASSERT_FALSE(gState.Stream.EndOfArchive) << c.What << " before byte " << i;
-    ASSERT_EQ(NextArchiveByte(gState.Stream), payload[i]) << c.What << " byte " << i;
+    ASSERT_FALSE(gState.Loop.Stream.EndOfArchive) << c.What << " before byte " << i;
+    ASSERT_EQ(NextArchiveByte(gState.Loop.Stream), payload[i]) << c.What << " byte " << i;
     ASSERT_EQ(Fake().Calls[kOpRead] > readsBefore, i % 4096 == 0) << c.What << " byte " << i;
   }
-  EXPECT_TRUE(gState.Stream.EndOfArchive) << c.What;
-  EXPECT_EQ(gState.Stream.ConsumedCount, static_cast<int32_t>(payload.size())) << c.What;
+  EXPECT_TRUE(gState.Loop.Stream.EndOfArchive) << c.What;
+  EXPECT_EQ(gState.Loop.Stream.ConsumedCount, static_cast<int32_t>(payload.size())) << c.What;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -133,10 +134,10 @@ TEST(BlockStream, PasswordRunsOnAcrossTheBlockBoundary) {
   size_t second = 20489 + 4098;
   EXPECT_EQ(file[second], payload[4096] ^ 'y');
   EXPECT_EQ(file[20489 + 4095], payload[4095] ^ 'x');
-  for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(NextArchiveByte(gState.Stream), payload[i]);
-  EXPECT_EQ(gState.Stream.KeyPosition, 2);
-  EXPECT_EQ(NextArchiveByte(gState.Stream), payload[4096]);
-  EXPECT_EQ(gState.Stream.KeyPosition, 3);  // 4100 mod 3 = 2: character 3 is next
+  for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(NextArchiveByte(gState.Loop.Stream), payload[i]);
+  EXPECT_EQ(gState.Loop.Stream.KeyPosition, 2);
+  EXPECT_EQ(NextArchiveByte(gState.Loop.Stream), payload[4096]);
+  EXPECT_EQ(gState.Loop.Stream.KeyPosition, 3);  // 4100 mod 3 = 2: character 3 is next
 }
 
 // A payload of 64-byte empty file entries: 64 per block, so that the entries

@@ -1,11 +1,11 @@
 // The console's input operations on the fake, where only a carriage return
 // ends an input line: read line, read answer character and wait for Enter,
 // with CR LF, lone CR, lone LF, Ctrl-Z and the end of input.
-#include "driver/console.h"
+#include "runtime/console.h"
 
 #include <gtest/gtest.h>
 
-#include "driver/expander_state.h"
+#include "expander/expander_state.h"
 #include "fake_platform.h"
 
 namespace {

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "archive_builder.h"
-#include "driver/expander_state.h"
+#include "expander/expander_state.h"
+#include "expander/program.h"
 #include "fake_platform.h"
 
 namespace {
@@ -104,17 +105,17 @@ TEST_P(ProtectionHeaderTest, ReadsTheHeaderUpToTheBlockStream) {
   for (int i = 0; i < 4; ++i) file[20480 + i] = static_cast<uint8_t>(size >> (8 * i));
   Fake().OwnFile = file;
   ResetExpanderState();
-  gState.Stream.KeyPosition = 99;
+  gState.Loop.Stream.KeyPosition = 99;
   OpenArchive();
-  EXPECT_EQ(SysFilePosition(gState.Stream.ArchiveFile), static_cast<int32_t>(streamStart))
+  EXPECT_EQ(SysFilePosition(gState.Loop.Stream.ArchiveFile), static_cast<int32_t>(streamStart))
       << c.What;
-  EXPECT_EQ(gState.Stream.IsProtected, c.Protected) << c.What;
+  EXPECT_EQ(gState.Loop.Stream.IsProtected, c.Protected) << c.What;
   if (c.Protected) {
-    EXPECT_EQ(gState.Stream.CheckValue, c.CheckValue) << c.What;
-    EXPECT_EQ(gState.Stream.KeyPosition, 1) << c.What;
+    EXPECT_EQ(gState.Loop.Stream.CheckValue, c.CheckValue) << c.What;
+    EXPECT_EQ(gState.Loop.Stream.KeyPosition, 1) << c.What;
   }
   EXPECT_EQ(std::string(gState.RunAfter), c.RunAfter) << c.What;
-  EXPECT_EQ(gState.Stream.ConsumedCount, 0) << c.What;
+  EXPECT_EQ(gState.Loop.Stream.ConsumedCount, 0) << c.What;
   EXPECT_TRUE(std::equal(file.begin(), file.begin() + 20480, gState.CoreImage)) << c.What;
 }
 

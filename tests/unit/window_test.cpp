@@ -5,8 +5,8 @@
 
 #include "archive_builder.h"
 #include "codec/output_window.h"
-#include "driver/expander_state.h"
-#include "entries/files_folders.h"
+#include "expander/expander_state.h"
+#include "expander/files_folders.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
 
@@ -150,12 +150,12 @@ WindowSnapshot PutThrough(const Bytes& bytes, bool skipping) {
   ResetFake();
   ResetExpanderState();
   Fake().OwnFile = TestCore();
-  PrepareHistory();
+  PrepareHistory(gState.Loop.History, gState.CoreImage);
   if (!skipping) gState.OutputFile = SysCreateFile("W");
   static const uint8_t kNoDictionary[1] = {};
-  OutputWindow& w = gState.Window;
+  OutputWindow& w = gState.Loop.Window;
   w.Sink = skipping ? nullptr : WriteOutputFile;
-  StartWindow(w, kNoDictionary, 0, gState.History.HistoryRing[1].SlotData, 0);
+  StartWindow(w, kNoDictionary, 0, gState.Loop.History.HistoryRing[1].SlotData, 0, kSlotCapacity);
   for (uint8_t b : bytes) PutByte(w, b);
   CaptureHistory(w);
   return {w.WindowPosition, w.WindowBase, Bytes(w.WindowBuffer, w.WindowBuffer + kWindowSize)};
@@ -174,7 +174,7 @@ TEST(Window, SkippedFileSlidesIdenticallyAndWritesNothing) {
   // The buffer holds stream positions from the base on.
   EXPECT_TRUE(std::equal(data.begin() + 65536, data.end(), skipped.Buffer.begin()));
   // The history slot took the first 24576 bytes either way.
-  const auto& slot = gState.History.HistoryRing[1].SlotData;
+  const auto& slot = gState.Loop.History.HistoryRing[1].SlotData;
   EXPECT_TRUE(std::equal(data.begin(), data.begin() + 24576, slot));
 }
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "codec/code_tree.h"
-#include "container/crc16.h"
 #include "entries/history.h"
+#include "format/crc16.h"
 
 namespace reference {
 

@@ -1,7 +1,7 @@
-// The writer's reader: the expander's entry loop over the same entry steps
-// (ReadEntryName, ReadFileEntryHeader, DecodeFileEntry, FinalFlush,
-// AdvanceSlot). The failure routines the shared code calls are defined here
-// and throw; the window's sink hands the decoded bytes to the reader.
+// The writer's reader: the expander's entry loop shell (WalkEntries) over the
+// same header reads and entry steps, with handlers of its own. The stop
+// routines the shared code calls are defined here and throw the core's
+// reason; the window's sink hands the decoded bytes to the reader.
 #include "archive_reader.h"
 
 #include <errno.h>
@@ -10,29 +10,29 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
-#include "codec/decoder.h"
-#include "codec/output_window.h"
 #include "container/archive_header.h"
-#include "container/block_stream.h"
-#include "container/crc16.h"
-#include "driver/expander_state.h"
-#include "driver/fatal_stop.h"
-#include "entries/entry_records.h"
 #include "entries/entry_steps.h"
-#include "entries/history.h"
+#include "format/crc16.h"
+#include "runtime/stop.h"
 #include "text_codec.h"
 
 namespace {
 
-enum class CoreStopKind { kRead, kWrite, kBroken };
+// A stop of the shared code, with the core's reason.
 struct CoreStop {
-  CoreStopKind Kind;
+  StopReason Reason;
 };
 // A callback refused to go on; its status is the result.
 struct CallbackStop {
   Status Result;
+};
+// A fault the shared code does not see: a final match that runs past the
+// file's size.
+struct ReaderStop {
+  std::string Reason;
 };
 
 void Check(Status s) {
@@ -45,32 +45,53 @@ int64_t StreamDataBytes(int64_t streamBytes) {
   return streamBytes - 2 * blocks;
 }
 
+// The comment has no bound in the format: its length, found by looking for
+// its zero byte from offset on, or -1 when the file ends first.
+int64_t FindTextLength(int fd, int64_t offset, int64_t fileBytes, bool* readFailed) {
+  std::vector<uint8_t> chunk(65536);
+  for (int64_t at = offset; at < fileBytes;) {
+    ssize_t n = pread(fd, chunk.data(), chunk.size(), at);
+    if (n <= 0) {
+      *readFailed = true;
+      return -1;
+    }
+    const void* zero = memchr(chunk.data(), 0, static_cast<size_t>(n));
+    if (zero != nullptr) return at - offset + (static_cast<const uint8_t*>(zero) - chunk.data());
+    at += n;
+  }
+  return -1;
+}
+
 }  // namespace
 
-[[noreturn]] void ReadError() { throw CoreStop{CoreStopKind::kRead}; }
-[[noreturn]] void WriteError() { throw CoreStop{CoreStopKind::kWrite}; }
-[[noreturn]] void BrokenError() { throw CoreStop{CoreStopKind::kBroken}; }
+[[noreturn]] void ReadError(StopReason reason) { throw CoreStop{reason}; }
+[[noreturn]] void WriteError(StopReason reason) { throw CoreStop{reason}; }
+[[noreturn]] void BrokenError(StopReason reason) { throw CoreStop{reason}; }
 
-void ArchiveReader::DeliverToReader(void* reader, const uint8_t* data, int32_t count) {
-  static_cast<ArchiveReader*>(reader)->Deliver(data, count);
-}
+ArchiveReader::ArchiveReader() : loop_(std::make_unique<EntryLoopState>()) {}
 
 ArchiveReader::~ArchiveReader() { Close(); }
 
 void ArchiveReader::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
-  gState.Stream.ArchiveFile = kNoFile;
+  loop_->Stream.ArchiveFile = kNoFile;
 }
 
 Status ArchiveReader::Open(const std::string& path, std::span<const KnownCore> known) {
   Close();
-  ResetExpanderState();
   info_ = ArchiveInfo{};
   info_.Path = path;
   unlocked_ = false;
   const std::string shown = DisplayPath(path);
-  fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  Status s = OpenFile(shown);
+  if (s.Ok()) s = CheckSizes(shown, known);
+  if (s.Ok()) s = ReadHeaderTexts(shown);
+  return s;
+}
+
+Status ArchiveReader::OpenFile(const std::string& shown) {
+  fd_ = open(info_.Path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) {
     if (errno == ENOENT) return Refused(shown + ": no such file");
     return Damaged(shown + ": cannot open: " + strerror(errno));
@@ -86,78 +107,72 @@ Status ArchiveReader::Open(const std::string& path, std::span<const KnownCore> k
                    " bytes is too short for a core and an archive header");
   if (info_.FileBytes > 0x7FFFFFFF)
     return Refused(shown + ": not a distributable: 2^31 bytes or more");
-  uint8_t size[4];
-  if (pread(fd_, gState.CoreImage, kCoreSize, 0) != kCoreSize ||
-      pread(fd_, size, 4, kCoreSize) != 4)
+  return Success();
+}
+
+Status ArchiveReader::Broken(const std::string& shown, const std::string& reason) const {
+  if (!info_.CoreName.empty()) return Damaged(shown + ": damaged: " + reason);
+  return Refused(shown + ": not a distributable: it starts with no core this varnow knows, and " +
+                 reason);
+}
+
+Status ArchiveReader::CheckSizes(const std::string& shown, std::span<const KnownCore> known) {
+  // The reader starts again for each archive.
+  ResetEntryLoop(*loop_, false);
+  BlockStream& s = loop_->Stream;
+  s.ArchiveFile = fd_;
+  s.ArchiveSize = static_cast<int32_t>(info_.FileBytes);
+  try {
+    ReadHeaderBytes(s, coreImage_, kCoreSize);
+    info_.OriginalSize = ReadOriginalSize(s);
+  } catch (const CoreStop&) {
     return Damaged(shown + ": cannot read: " + strerror(errno));
-  info_.Core = SniffCoreKind(gState.CoreImage);
+  }
+  info_.Core = SniffCoreKind(coreImage_);
   for (const KnownCore& k : known) {
     if (k.Bytes.size() == static_cast<size_t>(kCoreSize) &&
-        memcmp(k.Bytes.data(), gState.CoreImage, kCoreSize) == 0) {
+        memcmp(k.Bytes.data(), coreImage_, kCoreSize) == 0) {
       info_.Core = k.Kind;
       info_.CoreName = k.Name;
       break;
     }
   }
-  // Behind a known core a header that does not hold together is damage;
-  // behind anything else it says the file never was a distributable.
-  auto broken = [&](const std::string& reason) {
-    if (!info_.CoreName.empty()) return Damaged(shown + ": damaged: " + reason);
-    return Refused(shown + ": not a distributable: it starts with no core this varnow knows, and " +
-                   reason);
-  };
-  info_.OriginalSize = static_cast<int32_t>(
-      static_cast<uint32_t>(size[0]) | static_cast<uint32_t>(size[1]) << 8 |
-      static_cast<uint32_t>(size[2]) << 16 | static_cast<uint32_t>(size[3]) << 24);
-  if (info_.OriginalSize != info_.FileBytes) {
-    if (info_.CoreName.empty())
-      return broken("its size field records " + std::to_string(info_.OriginalSize) +
-                    " bytes for a file of " + std::to_string(info_.FileBytes));
-    bool shorter = info_.FileBytes < info_.OriginalSize;
-    return broken("the file has " + std::to_string(info_.FileBytes) +
-                  " bytes but its header records " + std::to_string(info_.OriginalSize) +
-                  (shorter ? " (cut short)" : " (bytes added)"));
-  }
-  gState.OriginalSize = info_.OriginalSize;
-  gState.Stream.ArchiveFile = fd_;
-  gState.Stream.ArchiveSize = static_cast<int32_t>(info_.FileBytes);
-  gState.Stream.ConsumedCount = 0;
+  loop_->Entries.WindowsNames = info_.Core == CoreKind::kWindows;
+  const SizeVerdict verdict = CheckArchiveSize(s.ArchiveSize, info_.OriginalSize);
+  if (verdict == kSizeMatches) return Success();
+  if (info_.CoreName.empty())
+    return Broken(shown, "its size field records " + std::to_string(info_.OriginalSize) +
+                             " bytes for a file of " + std::to_string(info_.FileBytes));
+  return Broken(shown, "the file has " + std::to_string(info_.FileBytes) +
+                           " bytes but its header records " + std::to_string(info_.OriginalSize) +
+                           (verdict == kFileSmaller ? " (cut short)" : " (bytes added)"));
+}
 
-  // The comment has no bound in the format; find its end to size the buffer.
-  int64_t commentLength = -1;
-  {
-    std::vector<uint8_t> chunk(65536);
-    for (int64_t at = kCoreSize + 4; at < info_.FileBytes && commentLength < 0;) {
-      ssize_t n = pread(fd_, chunk.data(), chunk.size(), at);
-      if (n <= 0) return Damaged(shown + ": cannot read: " + strerror(errno));
-      const void* zero = memchr(chunk.data(), 0, static_cast<size_t>(n));
-      if (zero != nullptr) {
-        commentLength = at - (kCoreSize + 4) + (static_cast<const uint8_t*>(zero) - chunk.data());
-      }
-      at += n;
-    }
-  }
-  if (commentLength < 0) return broken("the archive header is cut short");
-  if (lseek(fd_, kCoreSize + 4, SEEK_SET) < 0)
-    return Damaged(shown + ": cannot read: " + strerror(errno));
+Status ArchiveReader::ReadHeaderTexts(const std::string& shown) {
+  BlockStream& s = loop_->Stream;
+  bool readFailed = false;
+  const int64_t commentLength = FindTextLength(fd_, kCoreSize + 4, info_.FileBytes, &readFailed);
+  if (readFailed) return Damaged(shown + ": cannot read: " + strerror(errno));
+  if (commentLength < 0) return Broken(shown, "the archive header is cut short");
   try {
-    std::vector<char> comment(static_cast<size_t>(commentLength) + 1);
-    ReadHeaderString(comment.data(), static_cast<int32_t>(comment.size()));
-    info_.Comment.assign(comment.data(), static_cast<size_t>(commentLength));
-    if (!ReadHeaderString(gState.RunAfter, kRunAfterLimit))
-      return broken("the run-after command has 32768 bytes or more");
-    info_.RunAfter = gState.RunAfter;
-    ReadProtectionHeader();
+    std::vector<char> text(
+        static_cast<size_t>(std::max<int64_t>(commentLength + 1, kRunAfterLimit)));
+    ReadHeaderString(s, text.data(), static_cast<int32_t>(commentLength + 1));
+    info_.Comment.assign(text.data(), static_cast<size_t>(commentLength));
+    if (!ReadHeaderString(s, text.data(), kRunAfterLimit))
+      return Broken(shown, "the run-after command has 32768 bytes or more");
+    info_.RunAfter = text.data();
+    ReadProtectionHeader(s);
   } catch (const CoreStop&) {
-    return broken("the archive header is cut short");
+    return Broken(shown, "the archive header is cut short");
   }
-  info_.IsProtected = gState.Stream.IsProtected;
-  info_.CheckValue = gState.Stream.CheckValue;
+  info_.IsProtected = s.IsProtected;
+  info_.CheckValue = s.CheckValue;
   off_t at = lseek(fd_, 0, SEEK_CUR);
   if (at < 0) return Damaged(shown + ": cannot read: " + strerror(errno));
   info_.StreamOffset = static_cast<int32_t>(at);
   if (info_.StreamOffset >= info_.FileBytes)
-    return broken("the archive has no entries (nothing after its header)");
+    return Broken(shown, "the archive has no entries (nothing after its header)");
   return Success();
 }
 
@@ -172,135 +187,162 @@ Status ArchiveReader::Unlock(const std::string& password) {
       Crc16Of(reinterpret_cast<const uint8_t*>(password.data()),
               static_cast<int32_t>(password.size())) != info_.CheckValue)
     return Refused(shown + ": wrong password");
-  memcpy(gState.Stream.Password, password.data(), password.size());
-  gState.Stream.Password[password.size()] = 0;
-  gState.Stream.PasswordLength = static_cast<int32_t>(password.size());
+  BlockStream& s = loop_->Stream;
+  memcpy(s.Password, password.data(), password.size());
+  s.Password[password.size()] = 0;
+  s.PasswordLength = static_cast<int32_t>(password.size());
   unlocked_ = true;
   return Success();
 }
 
-void ArchiveReader::Deliver(const uint8_t* data, int32_t count) {
-  if (callbacks_ == nullptr) return;
-  if (callbacks_->Output) Check(callbacks_->Output(data, count));
-  if (callbacks_->Progress) {
-    callbacks_->Progress(gState.Stream.ConsumedCount,
-                         StreamDataBytes(info_.FileBytes - info_.StreamOffset));
+// One pass over the entries: the handlers that WalkEntries calls, and what
+// they keep to describe where a stop happened.
+struct ArchiveReader::Walk {
+  Walk(ArchiveReader& reader, const ReadCallbacks& callbacks, CodePage page)
+      : Reader(reader), Callbacks(callbacks), Page(std::move(page)) {}
+
+  ArchiveReader& Reader;
+  const ReadCallbacks& Callbacks;
+  CodePage Page;
+  int64_t DataTotal = 0;
+  int64_t EntryIndex = 1;  // of the entry being read, from 1
+  int32_t EntryStart = 0;  // payload bytes before it
+  int32_t DataStart = 0;   // payload bytes before the current file's data
+  EntryRecord Record;      // the current entry
+
+  EntryLoopState& Loop() const { return *Reader.loop_; }
+  int32_t Consumed() const { return Loop().Stream.ConsumedCount; }
+
+  // The name just read, as stored.
+  void TakeName(bool folder) {
+    const EntryState& e = Loop().Entries;
+    Record = EntryRecord{};
+    Record.Name.assign(e.EntryName, static_cast<size_t>(e.EntryNameLength));
+    Record.IsFolder = folder;
   }
-}
+  // The entry is done: the next one starts here, with no name read yet.
+  void Finished() {
+    if (Callbacks.Progress) Callbacks.Progress(Consumed(), DataTotal);
+    ++EntryIndex;
+    EntryStart = Consumed();
+    Loop().Entries.EntryNameLength = -1;
+  }
 
-namespace {
+  static void Folder(void* self) {
+    Walk& w = *static_cast<Walk*>(self);
+    w.TakeName(true);
+    w.Record.RecordBytes = w.Consumed() - w.EntryStart;
+    if (w.Callbacks.Folder) Check(w.Callbacks.Folder(w.Record));
+    w.Finished();
+  }
 
-enum class Stage { kName, kHeader, kData };
+  static OutputSink BeginFile(void* self) {
+    Walk& w = *static_cast<Walk*>(self);
+    const EntryLoopState& x = w.Loop();
+    const EntryHeader& h = x.Entries.Header;
+    w.TakeName(false);
+    w.Record.StoredRefBack = h.StoredRefBack;
+    w.Record.Creation = h.CreationTime;
+    w.Record.LastAccess = h.LastAccessTime;
+    w.Record.LastWrite = h.LastWriteTime;
+    w.Record.FileSize = h.FileSize;
+    w.Record.RefSlot = x.History.RefSlot;
+    w.Record.PrefixLength = h.PrefixLength;
+    w.Record.RecordBytes = w.Consumed() - w.EntryStart;
+    bool wantBytes = false;
+    if (w.Callbacks.BeginFile) Check(w.Callbacks.BeginFile(w.Record, &wantBytes));
+    w.Loop().Entries.Skipping = !wantBytes;
+    if (wantBytes && h.PrefixLength > 0 && w.Callbacks.Output)
+      Check(w.Callbacks.Output(PrefixBytes(x.History), h.PrefixLength));
+    w.DataStart = w.Consumed();
+    return wantBytes ? Deliver : nullptr;
+  }
 
-// Thrown for faults the shared code does not see: a name only the Windows
-// core refuses, a final match that runs past the file's size.
-struct ReaderStop {
-  std::string Reason;
+  static void EndFile(void* self) {
+    Walk& w = *static_cast<Walk*>(self);
+    EntryLoopState& x = w.Loop();
+    const EntryHeader& h = x.Entries.Header;
+    const int32_t target = h.FileSize - h.PrefixLength;
+    if (x.Decoder.BytesDecoded > (target > 0 ? target : 0))
+      throw ReaderStop{"the last match of entry '" + DisplayText(w.Page, w.Record.Name) +
+                       "' runs " + std::to_string(x.Decoder.BytesDecoded - target) +
+                       " bytes past its size"};
+    if (!x.Entries.Skipping) FinalFlush(x.Window);
+    w.Record.PackedBytes = w.Consumed() - w.DataStart;
+    if (w.Callbacks.EndFile) Check(w.Callbacks.EndFile(w.Record));
+    w.Finished();
+  }
+
+  static void Deliver(void* self, const uint8_t* data, int32_t count) {
+    Walk& w = *static_cast<Walk*>(self);
+    if (w.Callbacks.Output) Check(w.Callbacks.Output(data, count));
+    if (w.Callbacks.Progress) w.Callbacks.Progress(w.Consumed(), w.DataTotal);
+  }
+
+  // What a stop of the shared code means, and where in the archive it came.
+  std::string Explain(StopReason reason) const {
+    const EntryState& e = Loop().Entries;
+    const bool nameRead = e.EntryNameLength >= 0;
+    const std::string name =
+        nameRead
+            ? DisplayText(Page, std::string(e.EntryName, static_cast<size_t>(e.EntryNameLength)))
+            : "";
+    const int32_t at = Consumed();
+    const std::string where = " (entry " + std::to_string(EntryIndex) +
+                              (nameRead && reason != kStopUnsafeName ? ", '" + name + "'" : "") +
+                              ", payload byte " + std::to_string(at) + ")";
+    switch (reason) {
+      case kStopReadFailed:
+      case kStopCloseFailed:
+        return "cannot read" + where;
+      case kStopWriteFailed:
+      case kStopWriteThroughLink:
+        return "cannot write" + where;
+      case kStopBlockCheck:
+        return "damaged: block " + std::to_string(at / kBlockDataSize + 1) + " fails its check" +
+               where;
+      case kStopNameTooLong:
+        return "damaged: an entry name of 32768 bytes or more" + where;
+      case kStopUnsafeName:
+        return "damaged: unsafe entry name '" + name + "'" +
+               (e.WindowsNames ? ": it leaves the current folder or names a drive or stream" : "") +
+               where;
+      case kStopNegativeSize:
+        return "damaged: a file size of 2^31 bytes or more" + where;
+      case kStopUnfilledSlot:
+        return "damaged: a reference to a history slot that no file has filled" + where;
+      case kStopPrefixTooLong:
+        return "damaged: a prefix longer than its reference or its file" + where;
+      case kStopDistanceTooFar:
+        return "damaged: a match reaches before the start of its data" + where;
+      case kStopMatchTooLong:
+        return "damaged: a match runs past the largest size" + where;
+      case kStopArchiveEnds:
+      case kStopRunAfterTooLong:
+        break;
+    }
+    return "damaged: the archive ends early" + where;
+  }
 };
-
-}  // namespace
 
 Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
   const std::string shown = DisplayPath(info_.Path);
   if (fd_ < 0) return Damaged(shown + ": not open");
   if (info_.IsProtected && !unlocked_) return Refused(shown + ": protected; a password is needed");
-  const CodePage page = *ParseCodePage(info_.Core == CoreKind::kWindows ? "1252" : "UTF-8");
-  const int64_t dataTotal = StreamDataBytes(info_.FileBytes - info_.StreamOffset);
-  callbacks_ = &callbacks;
-  Stage stage = Stage::kName;
-  int64_t entryIndex = 0;
-  std::string entryName;
+  Walk walk(*this, callbacks, *ParseCodePage(info_.Core == CoreKind::kWindows ? "1252" : "UTF-8"));
+  walk.DataTotal = StreamDataBytes(info_.FileBytes - info_.StreamOffset);
+  loop_->Entries.EntryNameLength = -1;
+  const EntryHandlers handlers = {Walk::Folder, Walk::BeginFile, Walk::EndFile, &walk};
   Status result;
   try {
-    gState.Stream.EndOfArchive = false;
-    PrepareHistory();
-    do {
-      EntryRecord record;
-      EntryState& e = gState.Entries;
-      stage = Stage::kName;
-      ++entryIndex;
-      const int64_t start = gState.Stream.ConsumedCount;
-      e.EntryNameLength = -1;  // set once the whole name is read
-      ReadEntryName();
-      record.Name.assign(e.EntryName, static_cast<size_t>(e.EntryNameLength));
-      entryName = record.Name;
-      // The shared read checked the Linux rules; a Windows core refuses more.
-      if (info_.Core == CoreKind::kWindows &&
-          !IsSafeNameFor(record.Name.data(), static_cast<int32_t>(record.Name.size()), true))
-        throw ReaderStop{"entry name '" + DisplayText(page, record.Name) +
-                         "' leaves the current folder or names a drive or stream"};
-      if (IsFolderEntry()) {
-        record.IsFolder = true;
-        record.RecordBytes = gState.Stream.ConsumedCount - start;
-        if (callbacks.Folder) Check(callbacks.Folder(record));
-      } else {
-        stage = Stage::kHeader;
-        const int32_t before = gState.Stream.ConsumedCount;
-        ReadFileEntryHeader();
-        const EntryHeader& h = e.Header;
-        // 28 bytes of times and size, then RefBack, then PrefixLength unless RefBack is 0.
-        record.StoredRefBack = gState.Stream.ConsumedCount - before == 29 ? 0 : h.RefBack;
-        record.Creation = h.CreationTime;
-        record.LastAccess = h.LastAccessTime;
-        record.LastWrite = h.LastWriteTime;
-        record.FileSize = h.FileSize;
-        record.RefSlot = gState.History.RefSlot;
-        record.PrefixLength = h.PrefixLength;
-        record.RecordBytes = gState.Stream.ConsumedCount - start;
-        bool wantBytes = false;
-        if (callbacks.BeginFile) Check(callbacks.BeginFile(record, &wantBytes));
-        e.Skipping = !wantBytes;
-        if (wantBytes && h.PrefixLength > 0 && callbacks.Output)
-          Check(callbacks.Output(PrefixBytes(), h.PrefixLength));
-        stage = Stage::kData;
-        const int32_t dataStart = gState.Stream.ConsumedCount;
-        const int32_t target = h.FileSize - h.PrefixLength;
-        DecodeFileEntry(wantBytes ? DeliverToReader : nullptr, this);
-        if (gState.Decoder.BytesDecoded > (target > 0 ? target : 0))
-          throw ReaderStop{"the last match of entry '" + DisplayText(page, record.Name) +
-                           "' runs " + std::to_string(gState.Decoder.BytesDecoded - target) +
-                           " bytes past its size"};
-        if (wantBytes) FinalFlush(gState.Window);
-        record.PackedBytes = gState.Stream.ConsumedCount - dataStart;
-        AdvanceSlot();
-        if (callbacks.EndFile) Check(callbacks.EndFile(record));
-      }
-      if (callbacks.Progress) callbacks.Progress(gState.Stream.ConsumedCount, dataTotal);
-    } while (!gState.Stream.EndOfArchive);
+    WalkEntries(*loop_, coreImage_, handlers);
   } catch (const CallbackStop& stop) {
     result = stop.Result;
   } catch (const ReaderStop& stop) {
     result = Damaged(shown + ": damaged: " + stop.Reason);
   } catch (const CoreStop& stop) {
-    const int32_t at = gState.Stream.ConsumedCount;
-    const std::string where =
-        " (entry " + std::to_string(entryIndex) +
-        (stage == Stage::kName ? "" : ", '" + DisplayText(page, entryName) + "'") +
-        ", payload byte " + std::to_string(at) + ")";
-    if (stop.Kind == CoreStopKind::kRead) {
-      result = Damaged(shown + ": damaged: the archive ends early or cannot be read" + where);
-    } else if (stop.Kind == CoreStopKind::kWrite) {
-      result = Damaged(shown + ": cannot write" + where);
-    } else if (stage == Stage::kName && gState.Entries.EntryNameLength >= 0) {
-      // The whole name was read: IsSafeName refused it.
-      const EntryState& e = gState.Entries;
-      result = Damaged(
-          shown + ": damaged: unsafe entry name '" +
-          DisplayText(page, std::string(e.EntryName, static_cast<size_t>(e.EntryNameLength))) +
-          "'" + where);
-    } else if (at % kBlockDataSize == 0) {
-      // A new block was due and failed its check.
-      result = Damaged(shown + ": damaged: block " + std::to_string(at / kBlockDataSize + 1) +
-                       " fails its check" + where);
-    } else if (stage == Stage::kName) {
-      result = Damaged(shown + ": damaged: an entry name of 32768 bytes or more" + where);
-    } else if (stage == Stage::kHeader) {
-      result = Damaged(shown + ": damaged: impossible size, reference or prefix" + where);
-    } else {
-      result = Damaged(shown + ": damaged: a match reaches before the start of its data" + where);
-    }
+    result = Damaged(shown + ": " + walk.Explain(stop.Reason));
   }
-  callbacks_ = nullptr;
   Close();
   return result;
 }

@@ -1,18 +1,22 @@
-// Reads a distributable with the core's own modules: header reads, block
-// stream, entry records, history and decoder all run on the process-wide
-// gState exactly as in the expander's entry loop. The failure routines the
-// shared code calls become exceptions inside, and results leave as values.
-// One reader at a time (gState is one record).
+// Reads a distributable with the core's own modules: the header reads, and the
+// entry loop's shell over the block stream, entry records, history and
+// decoder, exactly as the expander runs them, on a state record of the
+// reader's own. The stop routines the shared code calls become exceptions
+// inside that carry the core's reason, and results leave as values.
 #pragma once
 
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "cli_status.h"
 #include "core_identity.h"
+#include "format/format.h"
 #include "platform/platform.h"
+
+struct EntryLoopState;
 
 struct ArchiveInfo {
   std::string Path;
@@ -56,7 +60,7 @@ struct ReadCallbacks {
 
 class ArchiveReader {
  public:
-  ArchiveReader() = default;
+  ArchiveReader();
   ~ArchiveReader();
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
@@ -76,15 +80,18 @@ class ArchiveReader {
   Status ReadEntries(const ReadCallbacks& callbacks);
 
  private:
-  // The output window's sink while a file's bytes are wanted.
-  static void DeliverToReader(void* reader, const uint8_t* data, int32_t count);
-  void Deliver(const uint8_t* data, int32_t count);
-  Status ReadOneEntry(const ReadCallbacks& callbacks, EntryRecord& record);
+  struct Walk;  // one pass of ReadEntries
+  Status OpenFile(const std::string& shown);
+  Status CheckSizes(const std::string& shown, std::span<const KnownCore> known);
+  Status ReadHeaderTexts(const std::string& shown);
+  // A header that does not hold together: damage behind a known core, and
+  // behind anything else a sign that the file never was a distributable.
+  Status Broken(const std::string& shown, const std::string& reason) const;
   void Close();
 
   ArchiveInfo info_;
   int fd_ = -1;
   bool unlocked_ = false;
-  const ReadCallbacks* callbacks_ = nullptr;
-  Status deliverStatus_;
+  uint8_t coreImage_[kCoreSize] = {};
+  std::unique_ptr<EntryLoopState> loop_;  // some 6 MB: the history ring and the window
 };

@@ -111,182 +111,231 @@ Status MakeDestination(const std::string& folder) {
   return Success();
 }
 
-}  // namespace
-
-Status RunExtract(const ExtractCommand& c) {
+// The archive opened and unlocked, with the code page of its names.
+Status OpenArchiveToRead(const ReadCommand& c, ArchiveReader& reader, CodePage& page) {
   std::vector<uint8_t> given;
   std::vector<KnownCore> known;
-  Status s = KnownCores(c.Read.CoreFile, given, known);
+  Status s = KnownCores(c.CoreFile, given, known);
   if (!s.Ok()) return s;
-  ArchiveReader reader;
-  if ((s = reader.Open(c.Read.Archive, known)); !s.Ok()) return s;
-  CodePage page;
-  if ((s = ArchiveCodePage(c.Read, reader.Info(), page)); !s.Ok()) return s;
-  if ((s = UnlockFor(c.Read, page, reader)); !s.Ok()) return s;
+  if ((s = reader.Open(c.Archive, known)); !s.Ok()) return s;
+  if ((s = ArchiveCodePage(c, reader.Info(), page)); !s.Ok()) return s;
+  if ((s = UnlockFor(c, page, reader)); !s.Ok()) return s;
   if (reader.Info().CoreName.empty())
     fprintf(stderr,
             "varnow: warning: %s: its core is none this varnow carries; files drawing on it "
             "may come out wrong (varnow test tells)\n",
-            DisplayPath(c.Read.Archive).c_str());
-  int root = -1;
-  if (!c.ToStdout) {
-    if ((s = MakeDestination(c.Folder)); !s.Ok()) return s;
-    root = open(c.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root < 0)
-      return Damaged(DisplayPath(c.Folder) + ": cannot open folder: " + strerror(errno));
+            DisplayPath(c.Archive).c_str());
+  return Success();
+}
+
+// One extraction: the destination, the file being written and the counts,
+// with a handler for each of the reader's callbacks.
+class Extraction {
+ public:
+  Extraction(const ExtractCommand& c, const CodePage& page)
+      : c_(c), page_(page), matched_(c.Names.size(), false), progress_(Quiet()) {
+    mask_ = umask(0);
+    umask(mask_);
   }
-  const std::string base = c.Folder == "." ? "" : c.Folder;
-  // Entries not chosen by a NAME are decoded for the history and not written.
-  std::vector<bool> matched(c.Names.size(), false);
-  auto chosen = [&](const EntryRecord& r) {
-    if (c.Names.empty()) return true;
-    std::optional<std::string> name = DecodedEntryName(page, r.Name);
-    return name && ChosenBy(c.Names, *name, matched);
-  };
-  const bool quiet = c.Read.Quiet || c.ToStdout;
+  ~Extraction() { Close(); }
 
-  // The file being written: its folder, its last name, the descriptor and
-  // its first bytes.
-  int parent = -1;
-  int output = -1;
-  std::string leaf;
-  uint8_t head[kProgramHeadLength];
-  int32_t headLength = 0;
-  const mode_t mask = umask(0);
-  umask(mask);
-  std::string shown;
-  auto closeParent = [&]() {
-    if (parent >= 0 && parent != root) close(parent);
-    parent = -1;
-  };
-  int64_t files = 0, folders = 0, skipped = 0, bytes = 0;
-  std::vector<std::string> parts;
-  ProgressLine progress(quiet);
-
-  ReadCallbacks callbacks;
-  callbacks.Folder = [&](const EntryRecord& r) -> Status {
-    if (c.ToStdout || !chosen(r)) return Success();
-    Status f = SplitName(r.Name, page, true, parts);
-    if (!f.Ok()) return f;
-    int made = -1;
-    if ((f = OpenFolders(root, base, parts, parts.size(), &made)); !f.Ok()) return f;
-    if (made != root) close(made);
-    ++folders;
+  // Makes the destination folder and opens it; nothing for -O.
+  Status OpenDestination() {
+    if (c_.ToStdout) return Success();
+    Status s = MakeDestination(c_.Folder);
+    if (!s.Ok()) return s;
+    root_ = open(c_.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root_ < 0)
+      return Damaged(DisplayPath(c_.Folder) + ": cannot open folder: " + strerror(errno));
     return Success();
-  };
-  callbacks.BeginFile = [&](const EntryRecord& r, bool* want) -> Status {
-    *want = chosen(r);
+  }
+
+  ReadCallbacks Callbacks() {
+    ReadCallbacks callbacks;
+    callbacks.Folder = [this](const EntryRecord& r) { return Folder(r); };
+    callbacks.BeginFile = [this](const EntryRecord& r, bool* want) { return BeginFile(r, want); };
+    callbacks.Output = [this](const uint8_t* data, int32_t count) { return Output(data, count); };
+    callbacks.EndFile = [this](const EntryRecord& r) { return EndFile(r); };
+    callbacks.Progress = [this](int64_t done, int64_t total) {
+      progress_.Update(done, total, bytes_ > 0 ? static_cast<double>(done) / bytes_ : -1);
+    };
+    return callbacks;
+  }
+
+  // After the last entry, or a failure: a partly written file goes, as in the
+  // core's fatal stop, and every descriptor is closed.
+  void Close() {
+    progress_.Finish();
+    if (output_ >= 0 && !c_.ToStdout) {
+      close(output_);
+      unlinkat(parent_, leaf_.c_str(), 0);
+    }
+    output_ = -1;
+    CloseParent();
+    if (root_ >= 0) close(root_);
+    root_ = -1;
+  }
+
+  // Every NAME given must have chosen an entry.
+  Status CheckNamesMatched() const {
+    std::string unmatched;
+    for (size_t i = 0; i < c_.Names.size(); ++i)
+      if (!matched_[i]) unmatched += (unmatched.empty() ? "'" : ", '") + c_.Names[i] + "'";
+    if (unmatched.empty()) return Success();
+    // list shows the stored backslashes; NAMEs are written with '/'.
+    const bool backslash = unmatched.find('\\') != std::string::npos;
+    return Refused(DisplayPath(c_.Read.Archive) + ": no entry matches " + DisplayPath(unmatched) +
+                   (backslash ? " (write '/' between folders)" : ""));
+  }
+
+  void Report() const {
+    if (Quiet()) return;
+    printf("%s: %lld files (%lld bytes) and %lld folders extracted into %s",
+           DisplayPath(c_.Read.Archive).c_str(), static_cast<long long>(files_),
+           static_cast<long long>(bytes_), static_cast<long long>(folders_),
+           DisplayPath(c_.Folder).c_str());
+    if (skipped_ > 0) printf("; %lld existing files kept", static_cast<long long>(skipped_));
+    printf("\n");
+  }
+
+ private:
+  bool Quiet() const { return c_.Read.Quiet || c_.ToStdout; }
+  std::string Base() const { return c_.Folder == "." ? "" : c_.Folder; }
+  // Entries not chosen by a NAME are decoded for the history and not written.
+  bool Chosen(const EntryRecord& r) {
+    if (c_.Names.empty()) return true;
+    std::optional<std::string> name = DecodedEntryName(page_, r.Name);
+    return name && ChosenBy(c_.Names, *name, matched_);
+  }
+  void CloseParent() {
+    if (parent_ >= 0 && parent_ != root_) close(parent_);
+    parent_ = -1;
+  }
+
+  Status Folder(const EntryRecord& r) {
+    if (c_.ToStdout || !Chosen(r)) return Success();
+    Status s = SplitName(r.Name, page_, true, parts_);
+    if (!s.Ok()) return s;
+    int made = -1;
+    if ((s = OpenFolders(root_, Base(), parts_, parts_.size(), &made)); !s.Ok()) return s;
+    if (made != root_) close(made);
+    ++folders_;
+    return Success();
+  }
+
+  Status BeginFile(const EntryRecord& r, bool* want) {
+    *want = Chosen(r);
     if (!*want) return Success();
-    if (c.ToStdout) {
-      output = 1;
-      shown = "standard output";
+    if (c_.ToStdout) {
+      output_ = 1;
+      shown_ = "standard output";
       return Success();
     }
-    Status f = SplitName(r.Name, page, false, parts);
-    if (!f.Ok()) return f;
-    if ((f = OpenFolders(root, base, parts, parts.size() - 1, &parent)); !f.Ok()) return f;
-    leaf = parts.back();
-    shown = DisplayPath(Joined(base, parts, parts.size()));
-    struct stat st;
-    if (fstatat(parent, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      if (c.Existing == ExistingFiles::kRefuse) {
-        closeParent();
-        return Refused(shown + ": already exists; use --overwrite or --skip-existing");
-      }
-      if (c.Existing == ExistingFiles::kSkip) {
-        closeParent();
-        ++skipped;
-        *want = false;
-        return Success();
-      }
-      if (S_ISDIR(st.st_mode)) {
-        closeParent();
-        return Damaged(shown + ": cannot replace a folder with a file");
-      }
-      // Unlinked rather than truncated: a link or a hard-linked file is
-      // replaced by a new file, never written through.
-      if (unlinkat(parent, leaf.c_str(), 0) != 0) {
-        int e = errno;
-        closeParent();
-        return Damaged(shown + ": cannot replace: " + strerror(e));
-      }
+    Status s = SplitName(r.Name, page_, false, parts_);
+    if (!s.Ok()) return s;
+    if ((s = OpenFolders(root_, Base(), parts_, parts_.size() - 1, &parent_)); !s.Ok()) return s;
+    leaf_ = parts_.back();
+    shown_ = DisplayPath(Joined(Base(), parts_, parts_.size()));
+    if ((s = ClearTheWay(want)); !s.Ok() || !*want) {
+      CloseParent();
+      return s;
     }
-    output =
-        openat(parent, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (output < 0) {
+    output_ =
+        openat(parent_, leaf_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (output_ < 0) {
       int e = errno;
-      closeParent();
-      return Damaged(shown + ": cannot create: " + strerror(e));
+      CloseParent();
+      return Damaged(shown_ + ": cannot create: " + strerror(e));
     }
-    *want = true;
-    headLength = 0;
+    headLength_ = 0;
     return Success();
-  };
-  callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
-    for (int32_t i = 0; headLength < kProgramHeadLength && i < count; ++i)
-      head[headLength++] = data[i];
+  }
+
+  // What is in the way of the new file: refused, kept (the entry is then
+  // not written) or, with --overwrite, unlinked rather than truncated, so a
+  // link or a hard-linked file is replaced by a new file, never written through.
+  Status ClearTheWay(bool* want) {
+    struct stat st;
+    if (fstatat(parent_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Success();
+    if (c_.Existing == ExistingFiles::kRefuse)
+      return Refused(shown_ + ": already exists; use --overwrite or --skip-existing");
+    if (c_.Existing == ExistingFiles::kSkip) {
+      ++skipped_;
+      *want = false;
+      return Success();
+    }
+    if (S_ISDIR(st.st_mode)) return Damaged(shown_ + ": cannot replace a folder with a file");
+    if (unlinkat(parent_, leaf_.c_str(), 0) != 0)
+      return Damaged(shown_ + ": cannot replace: " + strerror(errno));
+    return Success();
+  }
+
+  Status Output(const uint8_t* data, int32_t count) {
+    for (int32_t i = 0; headLength_ < kProgramHeadLength && i < count; ++i)
+      head_[headLength_++] = data[i];
     while (count > 0) {
-      ssize_t n = write(output, data, static_cast<size_t>(count));
+      ssize_t n = write(output_, data, static_cast<size_t>(count));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Damaged(shown + ": cannot write: " + strerror(n < 0 ? errno : ENOSPC));
+      if (n <= 0) return Damaged(shown_ + ": cannot write: " + strerror(n < 0 ? errno : ENOSPC));
       data += n;
       count -= static_cast<int32_t>(n);
-      bytes += n;
+      bytes_ += n;
     }
     return Success();
-  };
-  callbacks.EndFile = [&](const EntryRecord& r) -> Status {
-    if (output < 0) return Success();  // skipped or not chosen
-    if (c.ToStdout) {
-      output = -1;
-      ++files;
+  }
+
+  Status EndFile(const EntryRecord& r) {
+    if (output_ < 0) return Success();  // skipped or not chosen
+    if (c_.ToStdout) {
+      output_ = -1;
+      ++files_;
       return Success();
     }
     // Linux keeps no creation time; last access and last write are set.
     struct timespec times[2] = {ToTimespec(r.LastAccess), ToTimespec(r.LastWrite)};
-    if (futimens(output, times) != 0)
-      return Damaged(shown + ": cannot set its times: " + strerror(errno));
+    if (futimens(output_, times) != 0)
+      return Damaged(shown_ + ": cannot set its times: " + strerror(errno));
     // As in the core, a file system without modes may refuse; the content is whole.
     struct stat st;
-    if (LooksLikeProgram(head, headLength) && fstat(output, &st) == 0)
-      fchmod(output, WithExecute(st.st_mode & 07777, mask));
-    int closed = close(output);
-    output = -1;
-    closeParent();
-    if (closed != 0) return Damaged(shown + ": cannot write: " + strerror(errno));
-    ++files;
+    if (LooksLikeProgram(head_, headLength_) && fstat(output_, &st) == 0)
+      fchmod(output_, WithExecute(st.st_mode & 07777, mask_));
+    int closed = close(output_);
+    output_ = -1;
+    CloseParent();
+    if (closed != 0) return Damaged(shown_ + ": cannot write: " + strerror(errno));
+    ++files_;
     return Success();
-  };
-  callbacks.Progress = [&](int64_t done, int64_t total) {
-    progress.Update(done, total, bytes > 0 ? static_cast<double>(done) / bytes : -1);
-  };
-  s = reader.ReadEntries(callbacks);
-  progress.Finish();
-  if (output >= 0 && !c.ToStdout) {
-    // A partly written file goes, as in the core's fatal stop.
-    close(output);
-    unlinkat(parent, leaf.c_str(), 0);
-    output = -1;
   }
-  closeParent();
-  if (root >= 0) close(root);
+
+  const ExtractCommand& c_;
+  const CodePage& page_;
+  std::vector<bool> matched_;  // each NAME: has it chosen an entry
+  ProgressLine progress_;
+  mode_t mask_ = 0;
+  int root_ = -1;                     // the destination
+  int parent_ = -1;                   // the folder of the file being written
+  int output_ = -1;                   // the file being written
+  std::string leaf_;                  // its last name
+  std::string shown_;                 // its path as messages show it
+  uint8_t head_[kProgramHeadLength];  // its first bytes
+  int32_t headLength_ = 0;
+  std::vector<std::string> parts_;
+  int64_t files_ = 0, folders_ = 0, skipped_ = 0, bytes_ = 0;
+};
+
+}  // namespace
+
+Status RunExtract(const ExtractCommand& c) {
+  ArchiveReader reader;
+  CodePage page;
+  Status s = OpenArchiveToRead(c.Read, reader, page);
   if (!s.Ok()) return s;
-  std::string unmatched;
-  for (size_t i = 0; i < c.Names.size(); ++i)
-    if (!matched[i]) unmatched += (unmatched.empty() ? "'" : ", '") + c.Names[i] + "'";
-  if (!unmatched.empty()) {
-    // list shows the stored backslashes; NAMEs are written with '/'.
-    const bool backslash = unmatched.find('\\') != std::string::npos;
-    return Refused(DisplayPath(c.Read.Archive) + ": no entry matches " + DisplayPath(unmatched) +
-                   (backslash ? " (write '/' between folders)" : ""));
-  }
-  if (!quiet) {
-    printf("%s: %lld files (%lld bytes) and %lld folders extracted into %s",
-           DisplayPath(c.Read.Archive).c_str(), static_cast<long long>(files),
-           static_cast<long long>(bytes), static_cast<long long>(folders),
-           DisplayPath(c.Folder).c_str());
-    if (skipped > 0) printf("; %lld existing files kept", static_cast<long long>(skipped));
-    printf("\n");
-  }
+  Extraction extraction(c, page);
+  if ((s = extraction.OpenDestination()); !s.Ok()) return s;
+  s = reader.ReadEntries(extraction.Callbacks());
+  extraction.Close();
+  if (!s.Ok()) return s;
+  if ((s = extraction.CheckNamesMatched()); !s.Ok()) return s;
+  extraction.Report();
   return Success();
 }

@@ -17,11 +17,10 @@
 
 #include "archive_reader.h"
 #include "commands.h"
-#include "container/archive_header.h"
-#include "container/block_stream.h"
 #include "embedded_cores.h"
 #include "entry_json.h"
 #include "file_times.h"
+#include "format/format.h"
 #include "pack_sources.h"
 #include "password_input.h"
 #include "progress_line.h"
@@ -297,51 +296,46 @@ std::string LowerAscii(std::string s) {
   return s;
 }
 
-}  // namespace
-
-Status RunPack(const PackCommand& c) {
-  std::vector<uint8_t> core;
-  TargetKind target = TargetKind::kWindows;
-  Status s = ChooseCore(c, core, target);
-  if (!s.Ok()) return s;
-  std::string pageName = c.CodePageName;
-  if (pageName.empty()) pageName = target == TargetKind::kWindows ? "1252" : "UTF-8";
-  std::optional<CodePage> page = ParseCodePage(pageName);
-  if (!page) return Refused("--codepage " + pageName + ": no such code page");
-
-  PackOptions options;
+// The options of the writer from the command line: the texts in the target's
+// code page, the password asked or read, every one checked by the writer.
+Status BuildOptions(const PackCommand& c, const CodePage& page, PackOptions& options) {
   options.Level = c.Level;
   options.Threads = c.Threads;
+  Status s;
   if (c.Comment) {
     options.Comment = *c.Comment;
   } else if (!c.CommentFile.empty()) {
-    s = ReadWholeFile(c.CommentFile, options.Comment);
-    if (!s.Ok()) return s;
+    if ((s = ReadWholeFile(c.CommentFile, options.Comment)); !s.Ok()) return s;
   }
-  if ((s = ConvertText(*page, "the comment", options.Comment)); !s.Ok()) return s;
-  if (options.Comment.find('\0') != std::string::npos)
-    return Refused("the comment holds a zero byte, which ends it in the archive");
+  if ((s = ConvertText(page, "the comment", options.Comment)); !s.Ok()) return s;
   options.RunAfter = c.RunAfter;
-  if ((s = ConvertText(*page, "the run-after command", options.RunAfter)); !s.Ok()) return s;
-  if (options.RunAfter.size() >= static_cast<size_t>(kRunAfterLimit))
-    return Refused("the run-after command has 32768 bytes or more, more than the core keeps");
+  if ((s = ConvertText(page, "the run-after command", options.RunAfter)); !s.Ok()) return s;
   if (c.Password.Given()) {
     std::string password;
     s = c.Password.Ask ? AskPassword(true, password) : ReadPasswordFile(c.Password.File, password);
     if (!s.Ok()) return s;
-    if ((s = ConvertText(*page, "the password", password)); !s.Ok()) return s;
-    if (password.size() >= static_cast<size_t>(kPasswordLimit))
-      return Refused("the password has 32768 bytes or more, more than the core keeps");
+    if ((s = ConvertText(page, "the password", password)); !s.Ok()) return s;
     options.Password = password;
   }
+  if (std::optional<std::string> problem = PackOptionsProblem(options)) return Refused(*problem);
+  return Success();
+}
 
-  std::optional<FileTime> clamp;
-  if ((s = SourceDateEpoch(clamp)); !s.Ok()) return s;
-  struct stat existing;
-  const bool exists = stat(c.Output.c_str(), &existing) == 0;
+// The output may be replaced only with -f, and never a folder.
+Status CheckOutput(const PackCommand& c, struct stat& existing, bool& exists) {
+  exists = stat(c.Output.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) return Refused(DisplayPath(c.Output) + ": is a folder");
   if (exists && !c.Force) return Refused(DisplayPath(c.Output) + ": " + kExistsText);
+  return Success();
+}
+
+void Warn(const std::string& message) { fprintf(stderr, "varnow: warning: %s\n", message.c_str()); }
+
+// The sources and the listed paths, each once; the output itself is left out.
+Status GatherItems(const PackCommand& c, const struct stat* existing,
+                   std::vector<SourceItem>& items) {
   std::vector<std::string> listed;
+  Status s;
   if (!c.FilesFrom.empty()) {
     if ((s = ReadPathList(c.FilesFrom, c.NullSeparated, listed)); !s.Ok()) return s;
   } else if (c.NullSeparated) {
@@ -349,32 +343,52 @@ Status RunPack(const PackCommand& c) {
   }
   if (c.Sources.empty() && c.FilesFrom.empty())
     return Refused("nothing to pack: give SOURCE or --files-from FILE");
-
-  auto warn = [](const std::string& message) {
-    fprintf(stderr, "varnow: warning: %s\n", message.c_str());
-  };
-  std::vector<SourceItem> items;
-  if ((s = GatherSources(c.Sources, c.Excludes, items, warn)); !s.Ok()) return s;
-  if ((s = GatherListed(listed, c.Excludes, items, warn)); !s.Ok()) return s;
+  if ((s = GatherSources(c.Sources, c.Excludes, items, Warn)); !s.Ok()) return s;
+  if ((s = GatherListed(listed, c.Excludes, items, Warn)); !s.Ok()) return s;
   DropRepeats(items);
-  if (exists) {
+  if (existing != nullptr) {
     auto self = std::find_if(items.begin(), items.end(), [&](const SourceItem& i) {
-      return !i.IsFolder && i.Device == existing.st_dev && i.Inode == existing.st_ino;
+      return !i.IsFolder && i.Device == existing->st_dev && i.Inode == existing->st_ino;
     });
     if (self != items.end()) {
-      warn(DisplayPath(self->DiskPath) + ": skipped: it is the output file");
+      Warn(DisplayPath(self->DiskPath) + ": skipped: it is the output file");
       items.erase(self);
     }
   }
+  return Success();
+}
 
-  // Every name first, so that one run reports all the names to change.
-  std::vector<ArchiveEntry> entries(items.size());
+// Warnings for a Windows target about a name that differs from another only
+// in case, or that will be too long in a deep folder of the recipient's.
+void WarnAboutWindowsName(const SourceItem& item, const std::string& stored,
+                          const std::vector<SourceItem>& items,
+                          std::map<std::string, size_t>& byFoldedName, size_t index) {
+  auto [folded, unique] = byFoldedName.emplace(LowerAscii(stored), index);
+  if (!unique)
+    Warn(DisplayPath(item.DiskPath) + " and " + DisplayPath(items[folded->second].DiskPath) +
+         " differ only in case; on Windows the second replaces the first");
+  const size_t length = Utf16Length(item.Relative);
+  if (length + kRecipientFolderAllowance > kWindowsPathLimit)
+    Warn(DisplayPath(item.DiskPath) + ": the stored name has " + std::to_string(length) +
+         " characters; expanded in a folder whose path has more than " +
+         std::to_string(length < kWindowsPathLimit ? kWindowsPathLimit - length - 1 : 0) +
+         ", its full path passes the 260 characters that Windows file calls take");
+}
+
+// Every item's stored name and times. All names that cannot be stored are
+// reported in one run, before anything is read or written.
+Status NameItems(const std::vector<SourceItem>& items, const CodePage& page, TargetKind target,
+                 std::vector<ArchiveEntry>& entries) {
+  std::optional<FileTime> clamp;
+  Status s;
+  if ((s = SourceDateEpoch(clamp)); !s.Ok()) return s;
+  entries.assign(items.size(), ArchiveEntry{});
   std::vector<std::string> refusals;
   std::map<std::string, size_t> byName;
   std::map<std::string, size_t> byFoldedName;
   for (size_t i = 0; i < items.size(); ++i) {
     ArchiveEntry& e = entries[i];
-    if ((s = StoredName(items[i].Relative, items[i].DiskPath, *page, target, e.Name)); !s.Ok()) {
+    if ((s = StoredName(items[i].Relative, items[i].DiskPath, page, target, e.Name)); !s.Ok()) {
       refusals.push_back(s.Message);
       continue;
     }
@@ -382,47 +396,48 @@ Status RunPack(const PackCommand& c) {
     if (!fresh) {
       refusals.push_back(DisplayPath(items[i].DiskPath) + " and " +
                          DisplayPath(items[at->second].DiskPath) + " would both be stored as " +
-                         DisplayText(*page, e.Name));
+                         DisplayText(page, e.Name));
       continue;
     }
-    if (target == TargetKind::kWindows) {
-      auto [folded, unique] = byFoldedName.emplace(LowerAscii(e.Name), i);
-      if (!unique)
-        warn(DisplayPath(items[i].DiskPath) + " and " +
-             DisplayPath(items[folded->second].DiskPath) +
-             " differ only in case; on Windows the second replaces the first");
-      const size_t length = Utf16Length(items[i].Relative);
-      if (length + kRecipientFolderAllowance > kWindowsPathLimit)
-        warn(DisplayPath(items[i].DiskPath) + ": the stored name has " + std::to_string(length) +
-             " characters; expanded in a folder whose path has more than " +
-             std::to_string(length < kWindowsPathLimit ? kWindowsPathLimit - length - 1 : 0) +
-             ", its full path passes the 260 characters that Windows file calls take");
-    }
+    if (target == TargetKind::kWindows)
+      WarnAboutWindowsName(items[i], e.Name, items, byFoldedName, i);
     e.IsFolder = items[i].IsFolder;
     e.Creation = Clamped(items[i].Creation, clamp);
     e.LastAccess = Clamped(items[i].LastAccess, clamp);
     e.LastWrite = Clamped(items[i].LastWrite, clamp);
   }
-  if (!refusals.empty()) {
-    for (const std::string& r : refusals) fprintf(stderr, "varnow: %s\n", r.c_str());
-    return Refused(std::to_string(refusals.size()) + (refusals.size() == 1 ? " name" : " names") +
-                   " cannot be stored for the " +
-                   (target == TargetKind::kWindows ? "Windows" : "Linux") +
-                   " target; nothing was written");
-  }
-  std::vector<Mapping> mappings;
+  if (refusals.empty()) return Success();
+  for (const std::string& r : refusals) fprintf(stderr, "varnow: %s\n", r.c_str());
+  return Refused(std::to_string(refusals.size()) + (refusals.size() == 1 ? " name" : " names") +
+                 " cannot be stored for the " +
+                 (target == TargetKind::kWindows ? "Windows" : "Linux") +
+                 " target; nothing was written");
+}
+
+Status MapFiles(const std::vector<SourceItem>& items, std::vector<ArchiveEntry>& entries,
+                std::vector<Mapping>& mappings) {
   mappings.reserve(items.size());
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
     Mapping m;
     uint64_t size = 0;
-    if ((s = m.Map(items[i].DiskPath, &size)); !s.Ok()) return s;
+    Status s = m.Map(items[i].DiskPath, &size);
+    if (!s.Ok()) return s;
     entries[i].Data = m.Bytes();
     mappings.push_back(std::move(m));
   }
   if (entries.empty()) return Refused("there is nothing to pack in the sources given");
+  return Success();
+}
 
+// The distributable into a temporary file beside the output, verified when
+// asked, then renamed into place.
+Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core,
+                          const std::vector<SourceItem>& items,
+                          const std::vector<ArchiveEntry>& entries, PackOptions& options,
+                          const CodePage& page, PackResult& result) {
   TemporaryOutput temporary;
+  Status s;
   if ((s = temporary.Create(c.Output)); !s.Ok()) return s;
   int writeError = 0;
   ByteSink sink = [&](const uint8_t* data, size_t size) {
@@ -438,7 +453,6 @@ Status RunPack(const PackCommand& c) {
     }
     return true;
   };
-  PackResult result;
   {
     ProgressLine progress(c.Quiet);
     options.Progress = [&](uint64_t done, uint64_t total, uint64_t packed, uint64_t finished) {
@@ -457,24 +471,51 @@ Status RunPack(const PackCommand& c) {
   }
   if ((s = temporary.Finish(c.Output)); !s.Ok()) return s;
   if (c.Verify) {
-    s = VerifyArchive(temporary.Path(), c.Output, options.Password, result, entries, *page);
+    s = VerifyArchive(temporary.Path(), c.Output, options.Password, result, entries, page);
     if (!s.Ok()) return s;
   }
-  if ((s = temporary.RenameTo(c.Output, c.Force)); !s.Ok()) return s;
+  return temporary.RenameTo(c.Output, c.Force);
+}
 
-  if (!c.Quiet) {
-    uint64_t input = 0;
-    size_t files = 0, folders = 0;
-    for (const EntryStats& e : result.Entries) {
-      if (e.IsFolder) {
-        ++folders;
-      } else {
-        ++files;
-        input += e.FileSize;
-      }
+void ReportPacked(const PackCommand& c, const PackResult& result) {
+  uint64_t input = 0;
+  size_t files = 0, folders = 0;
+  for (const EntryStats& e : result.Entries) {
+    if (e.IsFolder) {
+      ++folders;
+    } else {
+      ++files;
+      input += e.FileSize;
     }
-    printf("%s: %zu files, %zu empty folders: %s%s\n", DisplayPath(c.Output).c_str(), files,
-           folders, RatioText(input, result.ArchiveBytes).c_str(), c.Verify ? ", verified" : "");
   }
+  printf("%s: %zu files, %zu empty folders: %s%s\n", DisplayPath(c.Output).c_str(), files, folders,
+         RatioText(input, result.ArchiveBytes).c_str(), c.Verify ? ", verified" : "");
+}
+
+}  // namespace
+
+Status RunPack(const PackCommand& c) {
+  std::vector<uint8_t> core;
+  TargetKind target = TargetKind::kWindows;
+  Status s = ChooseCore(c, core, target);
+  if (!s.Ok()) return s;
+  std::string pageName = c.CodePageName;
+  if (pageName.empty()) pageName = target == TargetKind::kWindows ? "1252" : "UTF-8";
+  std::optional<CodePage> page = ParseCodePage(pageName);
+  if (!page) return Refused("--codepage " + pageName + ": no such code page");
+  PackOptions options;
+  if ((s = BuildOptions(c, *page, options)); !s.Ok()) return s;
+  struct stat existing;
+  bool exists = false;
+  if ((s = CheckOutput(c, existing, exists)); !s.Ok()) return s;
+  std::vector<SourceItem> items;
+  if ((s = GatherItems(c, exists ? &existing : nullptr, items)); !s.Ok()) return s;
+  std::vector<ArchiveEntry> entries;
+  if ((s = NameItems(items, *page, target, entries)); !s.Ok()) return s;
+  std::vector<Mapping> mappings;
+  if ((s = MapFiles(items, entries, mappings)); !s.Ok()) return s;
+  PackResult result;
+  if ((s = WriteDistributable(c, core, items, entries, options, *page, result)); !s.Ok()) return s;
+  if (!c.Quiet) ReportPacked(c, result);
   return Success();
 }

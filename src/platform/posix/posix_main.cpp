@@ -3,8 +3,6 @@
 
 #include "platform/platform.h"
 
-int ExpanderMain();
-
 int main() {
   // A closed console must not kill the run in the middle of a file.
   signal(SIGPIPE, SIG_IGN);

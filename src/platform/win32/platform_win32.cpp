@@ -176,8 +176,6 @@ void SysExit(int32_t code) {
   ExitProcess(static_cast<UINT>(code));
 }
 
-int ExpanderMain();
-
 // Only the system folder may supply DLLs: a distributable is usually run from
 // a downloads folder where anyone may have put one. Looked up at run time, so
 // that systems without the call still run the program.

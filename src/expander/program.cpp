@@ -1,8 +1,10 @@
 // The run: open and check the archive, unlock it, expand every entry, launch
-// the run-after command, exit 0. Every rejection and failure ends the process
-// from where it happens.
-#include "driver/expander_state.h"
-#include "driver/messages.h"
+// the run-after command, exit 0.
+#include "expander/program.h"
+
+#include "expander/expander_state.h"
+#include "runtime/console.h"
+#include "runtime/messages.h"
 
 void LaunchRunAfter() {
   if (gState.RunAfter[0] == 0) return;

@@ -1,12 +1,12 @@
 // Folders, the overwrite question and the output file. Folder separators are
 // backslashes found at character starts, so a trail byte is never taken for
 // one. A folder that cannot be made ends the run at once with exit code 2.
-#include "entries/files_folders.h"
+#include "expander/files_folders.h"
 
-#include "codec/output_window.h"
-#include "driver/expander_state.h"
-#include "driver/fatal_stop.h"
-#include "driver/messages.h"
+#include "expander/expander_state.h"
+#include "runtime/console.h"
+#include "runtime/messages.h"
+#include "runtime/stop.h"
 
 static char gFolderPath[kNameLimit];  // the prefix being looked up or made
 
@@ -45,7 +45,7 @@ void MakeFolders(const char* path, int32_t length) {
 static int32_t UpperCase(int32_t c) { return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c; }
 
 void AskOverwrite() {
-  EntryState& e = gState.Entries;
+  EntryState& e = gState.Loop.Entries;
   e.Skipping = false;
   const ItemKind found = SysFindItem(e.EntryName);
   e.NameIsLink = found == kItemLink;
@@ -74,25 +74,25 @@ void AskOverwrite() {
 }
 
 void WriteOutputFile(void*, const uint8_t* data, int32_t count) {
-  if (SysWriteFile(gState.OutputFile, data, count) != count) WriteError();
+  if (SysWriteFile(gState.OutputFile, data, count) != count) WriteError(kStopWriteFailed);
 }
 
 void CreateOutputFile(const uint8_t* prefix, int32_t prefixLength) {
   // Consent to replace a link does not let the file be written through it.
-  if (gState.Entries.NameIsLink) WriteError();
-  gState.OutputFile = SysCreateFile(gState.Entries.EntryName);
-  if (gState.OutputFile == kNoFile) WriteError();
+  if (gState.Loop.Entries.NameIsLink) WriteError(kStopWriteThroughLink);
+  gState.OutputFile = SysCreateFile(gState.Loop.Entries.EntryName);
+  if (gState.OutputFile == kNoFile) WriteError(kStopWriteFailed);
   if (prefixLength > 0) WriteOutputFile(nullptr, prefix, prefixLength);
 }
 
 void FinishOutputFile() {
-  FinalFlush(gState.Window);
-  const EntryHeader& h = gState.Entries.Header;
+  FinalFlush(gState.Loop.Window);
+  const EntryHeader& h = gState.Loop.Entries.Header;
   if (!SysSetFileTimes(gState.OutputFile, &h.CreationTime, &h.LastAccessTime, &h.LastWriteTime)) {
-    WriteError();
+    WriteError(kStopWriteFailed);
   }
   // A failed close leaves the handle in place, so the fatal stop deletes the file.
-  if (!SysCloseFile(gState.OutputFile)) WriteError();
+  if (!SysCloseFile(gState.OutputFile)) WriteError(kStopWriteFailed);
   gState.OutputFile = kNoFile;
   WriteLine(kEndMessage);
 }

@@ -1,10 +1,16 @@
 // Console output and the three input operations. The end of input is sticky:
 // once standard input has ended (or delivered Ctrl-Z), every read yields
 // kEndOfInput, so no loop that waits for an answer can spin on it unnoticed.
-#include "driver/console.h"
+#include "runtime/console.h"
 
-#include "driver/expander_state.h"
 #include "platform/platform.h"
+
+ConsoleState gConsole;
+
+void ResetConsole() {
+  gConsole.InputEnded = false;
+  gConsole.DropLineFeed = false;
+}
 
 static int32_t TextLength(const char* text) {
   int32_t n = 0;
@@ -21,7 +27,7 @@ void WriteLine(const char* text) {
 }
 
 static int32_t ReadRawByte() {
-  ConsoleState& c = gState.Console;
+  ConsoleState& c = gConsole;
   for (;;) {
     if (c.InputEnded) return kEndOfInput;
     int32_t b = SysConsoleReadByte();
@@ -40,7 +46,7 @@ int32_t ReadInputChar() {
   if (b == kCarriageReturn) {
     // The line feed of a CR LF pair is dropped when it arrives, so that a
     // lone carriage return does not wait for more input.
-    gState.Console.DropLineFeed = true;
+    gConsole.DropLineFeed = true;
     return kCarriageReturn;
   }
   if (b == kLineFeed && kLineFeedEndsInput) return kCarriageReturn;

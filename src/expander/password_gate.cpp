@@ -3,13 +3,14 @@
 // wrong answer. On a console the typed line is not shown: echo is off for
 // that line alone, and since the Enter key is not shown either, the line is
 // ended here.
-#include "container/archive_header.h"
-#include "container/crc16.h"
-#include "driver/expander_state.h"
-#include "driver/messages.h"
+#include "expander/expander_state.h"
+#include "expander/program.h"
+#include "format/crc16.h"
+#include "runtime/console.h"
+#include "runtime/messages.h"
 
 void PasswordGate() {
-  BlockStream& s = gState.Stream;
+  BlockStream& s = gState.Loop.Stream;
   if (!s.IsProtected) return;
   uint32_t mode = 0;
   const bool console = SysGetInputMode(&mode);

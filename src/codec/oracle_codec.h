@@ -1,4 +1,4 @@
-// The reference codec: the tree build as a list walk (bubble sort, each merged
+// The oracle codec: the tree build as a list walk (bubble sort, each merged
 // node moved forward past lighter entries) and the decoder as a bit-by-bit
 // walk from the root, one archive byte and one output byte at a time. Not in
 // the cores: the tests and fuzzers hold the fast path against it.
@@ -10,9 +10,9 @@
 #include "codec/output_window.h"
 #include "container/block_stream.h"
 
-void BuildCodeTreeReference(CodeTree& tree);
+void BuildCodeTreeOracle(CodeTree& tree);
 
-struct ReferenceDecoder {
+struct OracleDecoder {
   CodeTree MainTree;
   CodeTree DistanceTree;
   uint8_t BitBuffer;  // current byte, shifted right per bit taken
@@ -22,5 +22,5 @@ struct ReferenceDecoder {
   int32_t MatchesDecoded;
 };
 
-void ResetReferenceDecoder(ReferenceDecoder& d);
-void ReferenceDecodeEntryData(ReferenceDecoder& d, BlockStream& s, OutputWindow& w, int32_t target);
+void ResetOracleDecoder(OracleDecoder& d);
+void OracleDecodeEntryData(OracleDecoder& d, BlockStream& s, OutputWindow& w, int32_t target);

@@ -1,10 +1,10 @@
-// The reference codec, kept as the oracle of the fast path: everything here is
+// The oracle codec, that the fast path is held to: everything here is
 // done the plain way, in the order the format describes.
-#include "codec/reference_codec.h"
+#include "codec/oracle_codec.h"
 
-#include "driver/fatal_stop.h"
+#include "runtime/stop.h"
 
-void BuildCodeTreeReference(CodeTree& tree) {
+void BuildCodeTreeOracle(CodeTree& tree) {
   CodeNode** list = tree.NodeList;
   for (int32_t s = 0; s < kSymbolCount; ++s) {
     CodeNode* leaf = &tree.NodeStore[s];
@@ -51,7 +51,7 @@ void BuildCodeTreeReference(CodeTree& tree) {
   for (int32_t s = 0; s < kSymbolCount; ++s) list[tree.SymbolOrder[s]] = &tree.NodeStore[s];
 }
 
-static uint32_t ReadBit(ReferenceDecoder& d, BlockStream& s) {
+static uint32_t ReadBit(OracleDecoder& d, BlockStream& s) {
   if (d.BitCount == 0) d.BitBuffer = NextArchiveByte(s);
   uint32_t bit = d.BitBuffer & 1u;
   d.BitBuffer = static_cast<uint8_t>(d.BitBuffer >> 1);
@@ -59,13 +59,13 @@ static uint32_t ReadBit(ReferenceDecoder& d, BlockStream& s) {
   return bit;
 }
 
-static uint32_t ReadBits(ReferenceDecoder& d, BlockStream& s, int32_t count) {
+static uint32_t ReadBits(OracleDecoder& d, BlockStream& s, int32_t count) {
   uint32_t value = 0;
   for (int32_t i = 0; i < count; ++i) value |= ReadBit(d, s) << i;
   return value;
 }
 
-static int32_t DecodeSymbol(ReferenceDecoder& d, BlockStream& s, const CodeTree& tree) {
+static int32_t DecodeSymbol(OracleDecoder& d, BlockStream& s, const CodeTree& tree) {
   const CodeNode* node = TreeRoot(tree);
   do {
     node = ReadBit(d, s) ? node->Child1 : node->Child0;
@@ -73,20 +73,19 @@ static int32_t DecodeSymbol(ReferenceDecoder& d, BlockStream& s, const CodeTree&
   return node->Symbol;
 }
 
-void ResetReferenceDecoder(ReferenceDecoder& d) {
+void ResetOracleDecoder(OracleDecoder& d) {
   StartMainCounts(d.MainTree);
   StartDistanceCounts(d.DistanceTree);
   d.BitCount = 0;
-  BuildCodeTreeReference(d.DistanceTree);
+  BuildCodeTreeOracle(d.DistanceTree);
   d.BytesDecoded = 0;
   d.SymbolsDecoded = 0;
   d.MatchesDecoded = 0;
 }
 
-void ReferenceDecodeEntryData(ReferenceDecoder& d, BlockStream& s, OutputWindow& w,
-                              int32_t target) {
+void OracleDecodeEntryData(OracleDecoder& d, BlockStream& s, OutputWindow& w, int32_t target) {
   while (d.BytesDecoded < target) {
-    if (MainRebuildDue(d.SymbolsDecoded)) BuildCodeTreeReference(d.MainTree);
+    if (MainRebuildDue(d.SymbolsDecoded)) BuildCodeTreeOracle(d.MainTree);
     int32_t symbol = DecodeSymbol(d, s, d.MainTree);
     ++d.MainTree.SymbolCounts[symbol];
     if (symbol < kFirstMatchSymbol) {
@@ -100,12 +99,12 @@ void ReferenceDecodeEntryData(ReferenceDecoder& d, BlockStream& s, OutputWindow&
       ++d.DistanceTree.SymbolCounts[slot];
       uint32_t distance =
           static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(d, s, kDistanceExtraBits);
-      if (distance > WindowReach(w)) BrokenError();
-      if (length > 0x7FFFFFFF - d.BytesDecoded) BrokenError();
+      if (distance > WindowReach(w)) BrokenError(kStopDistanceTooFar);
+      if (length > 0x7FFFFFFF - d.BytesDecoded) BrokenError(kStopMatchTooLong);
       for (int32_t k = 0; k < length; ++k) PutByte(w, ByteAtDistance(w, distance));
       d.BytesDecoded += length;
       ++d.MatchesDecoded;
-      if (DistanceRebuildDue(d.MatchesDecoded)) BuildCodeTreeReference(d.DistanceTree);
+      if (DistanceRebuildDue(d.MatchesDecoded)) BuildCodeTreeOracle(d.DistanceTree);
     }
     ++d.SymbolsDecoded;
   }

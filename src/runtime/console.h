@@ -14,6 +14,9 @@ struct ConsoleState {
   bool InputEnded;    // standard input has ended
   bool DropLineFeed;  // a line feed right after the last carriage return belongs to it
 };
+// The console's state is the process's, like the console itself.
+extern ConsoleState gConsole;
+void ResetConsole();
 
 void WriteText(const char* text);                        // the program's own text
 void WriteArchiveText(const char* text, int32_t count);  // text from the archive
