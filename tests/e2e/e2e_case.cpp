@@ -55,12 +55,16 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
     request.Mode = InputMode::kKeepOpen;
     request.TimeoutMs = 30000;
   }
+  request.InputStream = row.InputStream;
+  request.OutputStream = row.OutputStream;
+  request.ErrorStream = row.ErrorStream;
   RunResult run = RunDistributable(kind, sandbox, file, request);
   ASSERT_TRUE(run.Started) << Describe(run);
   EXPECT_FALSE(run.TimedOut) << "the core did not end" << (row.NoWait ? " by itself" : "") << "\n"
                              << Describe(run);
-  EXPECT_EQ(Visible(run.Output), Visible(Banner(kind) + ForCore(row.Output, kind)))
-      << Describe(run);
+  // Without a pipe on standard output nothing is seen, not even the banner.
+  const std::string banner = row.OutputStream == Stream::kPiped ? Banner(kind) : "";
+  EXPECT_EQ(Visible(run.Output), Visible(banner + ForCore(row.Output, kind))) << Describe(run);
   EXPECT_EQ(run.ExitCode, row.ExitCode) << Describe(run);
   if (!row.WaitsAt.empty()) {
     EXPECT_TRUE(run.PromptSeen && run.WaitedAtPrompt)

@@ -56,6 +56,12 @@ struct E2eRow {
   bool NoWait = false;              // standard input stays open: the core must end by itself
   bool Marker = false;              // run-after: wait for marker.txt before the snapshot
   std::vector<std::string> Absent;  // absolute paths that must not exist after the run
+  // The core's standard streams, when not pipes: closed, or on /dev/null.
+  // Without a pipe on standard output the run shows nothing, banner included,
+  // so Output is then empty.
+  Stream InputStream = Stream::kPiped;
+  Stream OutputStream = Stream::kPiped;
+  Stream ErrorStream = Stream::kPiped;
 };
 
 struct E2eParam {

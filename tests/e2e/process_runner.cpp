@@ -45,9 +45,21 @@ bool ReadAvailable(int fd, std::string& into) {
 
 [[noreturn]] void RunChild(const RunRequest& r, int in, int out, int err, int report) {
   setpgid(0, 0);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(err, 2);
+  // The pipe ends are above 2, as the parent's own standard streams are open;
+  // once in place they are closed, so a closed stream leaves its descriptor
+  // as the lowest free one and the child holds no other copy of a pipe.
+  const int ends[3] = {in, out, err};
+  const Stream setups[3] = {r.InputStream, r.OutputStream, r.ErrorStream};
+  int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+  for (int fd = 0; fd < 3; ++fd) {
+    if (setups[fd] != Stream::kClosed) dup2(setups[fd] == Stream::kPiped ? ends[fd] : devNull, fd);
+  }
+  for (int end : ends) {
+    if (end > 2) close(end);
+  }
+  for (int fd = 0; fd < 3; ++fd) {
+    if (setups[fd] == Stream::kClosed) close(fd);
+  }
   for (const auto& name : r.Unset) unsetenv(name.c_str());
   for (const auto& [name, value] : r.Environment) setenv(name.c_str(), value.c_str(), 1);
   if (chdir(r.Folder.c_str()) == 0) {

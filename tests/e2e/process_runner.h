@@ -1,6 +1,7 @@
-// Runs one program in a given folder with standard input and output piped,
-// under a time limit, and hands back everything it wrote and how it ended.
-// The child gets its own process group, so a hung run is ended as a whole.
+// Runs one program in a given folder with standard input and output piped
+// (or closed, or on /dev/null), under a time limit, and hands back everything
+// it wrote and how it ended. The child gets its own process group, so a hung
+// run is ended as a whole.
 #pragma once
 
 #include <string>
@@ -13,6 +14,10 @@ enum class InputMode {
   kAfterPrompt,      // write the input only once Prompt has appeared in the output
 };
 
+// How one standard stream of the child is set up. kClosed leaves its
+// descriptor free, as a launcher, cron job or service may start a program.
+enum class Stream { kPiped, kClosed, kDevNull };
+
 struct RunRequest {
   std::vector<std::string> Argv;  // Argv[0] is looked up on the search path
   std::string Folder;             // working folder of the child
@@ -23,6 +28,11 @@ struct RunRequest {
   std::string Prompt;       // for kAfterPrompt
   int PromptPauseMs = 400;  // how long the child must keep waiting after the prompt
   int TimeoutMs = 60000;    // the child is killed after this
+
+  // A stream that is no pipe takes no Input, or shows no Output or Errors.
+  Stream InputStream = Stream::kPiped;
+  Stream OutputStream = Stream::kPiped;
+  Stream ErrorStream = Stream::kPiped;
 };
 
 struct RunResult {
