@@ -1,10 +1,10 @@
 // End to end, on both real cores: a distributable started by a launcher, cron
-// job or service with standard input, output or error closed. A closed
-// standard input reads as its end, exactly as /dev/null does: every question
-// gets the answer of the end of input, and the archive is never read as
-// answers. With output or error closed, every file comes out byte for byte.
-// Each row with standard input closed runs again with it on /dev/null, against
-// the same expectations.
+// job or service with standard input, output or error closed, and on Windows
+// with no standard input handle at all. A closed standard input reads as its
+// end, exactly as /dev/null does: every question gets the answer of the end of
+// input, and the archive is never read as answers. With output or error
+// closed, every file comes out byte for byte. Each row with standard input
+// closed runs again with it on /dev/null, against the same expectations.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -126,6 +126,24 @@ const std::vector<E2eRow> kClosedRows = {
      .Output = "Password : expanding : A.TXT ... end.\nexpanding : B.TXT ... end.\n",
      .After = {Written("A.TXT", "alpha"), Written("B.TXT", Filler(12000, 24))},
      .InputStream = Stream::kClosed},
+    {.Name = "NoInputHandleSomeExist",
+     .Exercises = "started with no standard input handle: the y lines typed to the launcher never "
+                  "reach the core, whose questions get the answer of the end of input",
+     .Build = SixFileArchive,
+     .Before = Existing(kOddOnes),
+     .Input = "y\ny\ny\n",
+     .Output = OutputKeeping(kOddOnes),
+     .After = FolderKeeping(kOddOnes),
+     .Only = Cores::kWindowsOnly,
+     .NoInputHandle = true},
+    {.Name = "NoInputHandleEmptyPassword",
+     .Exercises = "no standard input handle: the password is the empty line of the end of input",
+     .Build = [](CoreKind k) { return Protected(k, ""); },
+     .Input = "wrong\n",
+     .Output = "Password : expanding : A.TXT ... end.\nexpanding : B.TXT ... end.\n",
+     .After = {Written("A.TXT", "alpha"), Written("B.TXT", Filler(12000, 24))},
+     .Only = Cores::kWindowsOnly,
+     .NoInputHandle = true},
 };
 
 class ClosedStreamsE2e : public ::testing::TestWithParam<E2eParam> {};

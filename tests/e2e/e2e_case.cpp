@@ -58,7 +58,7 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
   request.InputStream = row.InputStream;
   request.OutputStream = row.OutputStream;
   request.ErrorStream = row.ErrorStream;
-  RunResult run = RunDistributable(kind, sandbox, file, request);
+  RunResult run = RunDistributable(kind, sandbox, file, request, row.NoInputHandle);
   ASSERT_TRUE(run.Started) << Describe(run);
   EXPECT_FALSE(run.TimedOut) << "the core did not end" << (row.NoWait ? " by itself" : "") << "\n"
                              << Describe(run);

@@ -62,6 +62,9 @@ struct E2eRow {
   Stream InputStream = Stream::kPiped;
   Stream OutputStream = Stream::kPiped;
   Stream ErrorStream = Stream::kPiped;
+  // Windows: started by a launcher with no standard input handle at all;
+  // Input goes to the launcher, never to the core.
+  bool NoInputHandle = false;
 };
 
 struct E2eParam {

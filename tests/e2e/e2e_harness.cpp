@@ -187,10 +187,11 @@ std::vector<std::string> Sandbox::OuterNames() const {
 }
 
 RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& file,
-                           RunRequest request) {
+                           RunRequest request, bool noInputHandle) {
   std::string name = DistributableName(kind);
   WriteWhole(sandbox.Work() + "/" + name, std::string(file.begin(), file.end()), true);
   request.Folder = sandbox.Work();
+  EXPECT_TRUE(IsWindows(kind) || !noInputHandle) << "only a Windows core starts without a handle";
   if (!IsWindows(kind)) {
     request.Argv = {"./" + name};
   } else {
@@ -204,6 +205,11 @@ RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& f
       request.Environment.emplace_back("WINELOADER", VARNOW_E2E_WINE64);
     } else {
       request.Argv = {VARNOW_E2E_WINE32, name};
+    }
+    if (noInputHandle) {
+      request.Argv.insert(request.Argv.begin() + 1, kind == CoreKind::kWindows64
+                                                        ? VARNOW_E2E_NO_INPUT64_EXE
+                                                        : VARNOW_E2E_NO_INPUT32_EXE);
     }
     request.Unset = {"DISPLAY", "WAYLAND_DISPLAY"};  // no window may wait for a click
   }

@@ -86,8 +86,10 @@ class Sandbox {
 // The distributable's file name in the work folder.
 std::string DistributableName(CoreKind kind);
 // Writes the distributable into the sandbox's work folder and runs it there.
+// With noInputHandle (Windows cores only) a launcher starts it with no
+// standard input handle at all; what the request types goes to the launcher.
 RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& file,
-                           RunRequest request);
+                           RunRequest request, bool noInputHandle = false);
 // Waits up to the limit for a file to appear in the work folder.
 bool WaitForFile(const Sandbox& sandbox, const std::string& name, int limitMs);
 // A readable account of a run for failure messages.
