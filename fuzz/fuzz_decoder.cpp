@@ -102,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FixOriginalSize(file);
   FixBlockChecks(file, streamStart, "");
 
+  EmptyFakeAtEnd emptied;
   Outcome skipped = RunOnce(file, true);
   Outcome written = RunOnce(file, false);
   if (skipped.Code != 0 && skipped.Code != 2) InvariantBroken("exit code other than 0 or 2");

@@ -52,6 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.File[streamStart + damageAt % (input.File.size() - streamStart)] ^= 0x10;
   }
 
+  EmptyFakeAtEnd emptied;
   DecoderTrace fast = RunDecoder(false, input);
   DecoderTrace oracle = RunDecoder(true, input);
   if (!(fast == oracle)) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "archive_builder.h"
+#include "fake_platform.h"
 
 // Takes bytes from the front of a fuzz input; past its end every byte is 0.
 class InputReader {
@@ -51,6 +52,17 @@ Bytes RepairedDistributable(const Bytes& body, uint8_t mode, const std::string& 
 // A name as the fake stores it stays inside the folder the expander runs in:
 // not absolute, no colon, no component that names a parent folder.
 bool StaysInside(const std::string& name, bool doubleByte);
+
+// Empties the fake when an input's run is over, so that every run frees what
+// it allocated. libFuzzer runs an input again, looking for a leak, whenever
+// its run ends with more allocations than frees; a fake left full until the
+// next input's reset made that happen for many inputs.
+struct EmptyFakeAtEnd {
+  EmptyFakeAtEnd() = default;
+  EmptyFakeAtEnd(const EmptyFakeAtEnd&) = delete;
+  EmptyFakeAtEnd& operator=(const EmptyFakeAtEnd&) = delete;
+  ~EmptyFakeAtEnd() { ResetFake(); }
+};
 
 // Stops the process with a message when a run breaks an invariant, so that
 // the fuzzer saves the input.
