@@ -17,8 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const Bytes kAbab = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};  // ABABABAB with no dictionary
-
 void Save(const fs::path& dir, const std::string& name, const Bytes& bytes) {
   fs::create_directories(dir);
   std::ofstream(dir / name, std::ios::binary)
@@ -38,14 +36,6 @@ Bytes ExpanderInput(uint8_t mode, const std::string& password, const Bytes& answ
   in.push_back(0);  // fault call
   in.insert(in.end(), file.begin() + 20480, file.end());
   return in;
-}
-
-FileEntryFields Abab(const std::string& name) {
-  FileEntryFields e;
-  e.Name = name;
-  e.FileSize = 8;
-  e.Data = kAbab;
-  return e;
 }
 
 Bytes Distributable(const Bytes& payload, const std::string& password = "",
@@ -71,21 +61,21 @@ Bytes Text(int lines, int seed) {
 void ExpanderSeeds(const fs::path& dir) {
   const uint8_t fixAll = 0x07;
   Bytes p;
-  AppendFileEntry(p, Abab("A.TXT"));
+  AppendFileEntry(p, AbabEntry("A.TXT"));
   Save(dir, "one_file", ExpanderInput(fixAll, "", {}, Distributable(p)));
   Save(dir, "one_file_exists", ExpanderInput(fixAll | 0x10, "", {0, 1}, Distributable(p)));
 
   Bytes multi;
   AppendFolderEntry(multi, "sub\\.");
-  AppendFileEntry(multi, Abab("sub\\B.TXT"));
-  AppendFileEntry(multi, Abab("*\x02"
-                              "C.TXT"));  // front-compressed: "sub\C.TXT"
-  FileEntryFields same = Abab("D.TXT");
+  AppendFileEntry(multi, AbabEntry("sub\\B.TXT"));
+  AppendFileEntry(multi, AbabEntry("*\x02"
+                                   "C.TXT"));  // front-compressed: "sub\C.TXT"
+  FileEntryFields same = AbabEntry("D.TXT");
   same.RefBack = 1;
   same.PrefixLength = 8;
   same.Data.clear();  // the whole file is its prefix
   AppendFileEntry(multi, same);
-  AppendFileEntry(multi, Abab("F\\G.TXT"));
+  AppendFileEntry(multi, AbabEntry("F\\G.TXT"));
   Save(dir, "folders_and_references",
        ExpanderInput(fixAll | 0x10, "", {1, 2}, Distributable(multi)));
   Save(dir, "protected",
@@ -97,17 +87,17 @@ void ExpanderSeeds(const fs::path& dir) {
       {"colon", "C:evil"},    {"stream", "a:b"},      {"dots_blanks", "x\\. .\\y"}};
   for (const auto& [label, name] : names) {
     Bytes h;
-    AppendFileEntry(h, Abab(name));
+    AppendFileEntry(h, AbabEntry(name));
     Save(dir, "hostile_name_" + label, ExpanderInput(fixAll, "", {}, Distributable(h)));
   }
-  FileEntryFields negative = Abab("N.TXT");
+  FileEntryFields negative = AbabEntry("N.TXT");
   negative.FileSize = -8;
-  FileEntryFields unfilled = Abab("U.TXT");
+  FileEntryFields unfilled = AbabEntry("U.TXT");
   unfilled.RefBack = 5;
-  FileEntryFields longPrefix = Abab("P.TXT");
+  FileEntryFields longPrefix = AbabEntry("P.TXT");
   longPrefix.RefBack = 1;
   longPrefix.PrefixLength = 9;  // more than FileSize
-  FileEntryFields farDistance = Abab("R.TXT");
+  FileEntryFields farDistance = AbabEntry("R.TXT");
   farDistance.FileSize = 20;
   farDistance.RefBack = 1;
   farDistance.PrefixLength = 0;
@@ -118,7 +108,7 @@ void ExpanderSeeds(const fs::path& dir) {
       {"short_data", farDistance}};
   for (const auto& [label, entry] : headers) {
     Bytes h;
-    AppendFileEntry(h, Abab("OK.TXT"));
+    AppendFileEntry(h, AbabEntry("OK.TXT"));
     AppendFileEntry(h, entry);
     Save(dir, "hostile_" + label, ExpanderInput(fixAll, "", {}, Distributable(h)));
   }
@@ -189,7 +179,7 @@ Bytes DecoderInput(uint8_t mode, uint16_t target, uint16_t dictionaryLength, uin
 }
 
 void DecoderSeeds(const fs::path& dir) {
-  Save(dir, "abab", DecoderInput(0, 8, 0, 0, kAbab));
+  Save(dir, "abab", DecoderInput(0, 8, 0, 0, kAbabData));
   Bytes core = TestCore();
   Bytes text = Text(200, 7);
   std::span<const uint8_t> none;

@@ -81,6 +81,8 @@ void ResetOracleDecoder(OracleDecoder& d) {
   d.BytesDecoded = 0;
   d.SymbolsDecoded = 0;
   d.MatchesDecoded = 0;
+  d.SymbolSeen = nullptr;
+  d.SymbolContext = nullptr;
 }
 
 void OracleDecodeEntryData(OracleDecoder& d, BlockStream& s, OutputWindow& w, int32_t target) {
@@ -91,6 +93,7 @@ void OracleDecodeEntryData(OracleDecoder& d, BlockStream& s, OutputWindow& w, in
     if (symbol < kFirstMatchSymbol) {
       PutByte(w, static_cast<uint8_t>(symbol));
       ++d.BytesDecoded;
+      if (d.SymbolSeen != nullptr) d.SymbolSeen(d.SymbolContext, 1, 0);
     } else {
       int32_t length = symbol - (kFirstMatchSymbol - kMinMatchLength);
       if (symbol == kLongMatchSymbol)
@@ -101,6 +104,7 @@ void OracleDecodeEntryData(OracleDecoder& d, BlockStream& s, OutputWindow& w, in
           static_cast<uint32_t>(slot * kDistanceSpan + 1) + ReadBits(d, s, kDistanceExtraBits);
       if (distance > WindowReach(w)) BrokenError(kStopDistanceTooFar);
       if (length > 0x7FFFFFFF - d.BytesDecoded) BrokenError(kStopMatchTooLong);
+      if (d.SymbolSeen != nullptr) d.SymbolSeen(d.SymbolContext, length, distance);
       for (int32_t k = 0; k < length; ++k) PutByte(w, ByteAtDistance(w, distance));
       d.BytesDecoded += length;
       ++d.MatchesDecoded;

@@ -20,6 +20,10 @@ struct OracleDecoder {
   int32_t BytesDecoded;
   int32_t SymbolsDecoded;
   int32_t MatchesDecoded;
+  // When set (after ResetOracleDecoder, which clears it): told of every
+  // symbol as it is decoded, a literal as length 1 at distance 0.
+  void (*SymbolSeen)(void* context, int32_t length, uint32_t distance);
+  void* SymbolContext;
 };
 
 void ResetOracleDecoder(OracleDecoder& d);

@@ -52,7 +52,7 @@ void MakeSandbox(const Sandbox& b) {
   WriteText(b / "src/sub/b.txt", "beta beta beta\n");
   WriteText(b / "src/sub/c.o", "object\n");
   WriteText(b / "src/build/d.txt", "built\n");
-  Bytes shared = PatternData(6000, 3);
+  Bytes shared = test_bytes::Text(6000, 3);
   WriteFile(b / "src/similar/one.log", shared);
   shared.insert(shared.end(), {'t', 'w', 'o', '\n'});
   WriteFile(b / "src/similar/two.log", shared);  // drawn from one.log by the history
@@ -68,7 +68,7 @@ void MakeSandbox(const Sandbox& b) {
   WriteText(b / "nul.txt", std::string("src/a.txt\0src/sub/b.txt\0", 24));
   auto pack = [&](std::vector<std::string> args) {
     RunResult r = RunVarnow(args, "", b.Root());
-    if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Err);
+    if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Errors);
   };
   pack({"pack", "-q", "win.exe", "src"});
   pack({"pack", "-q", "--target", "linux", "lin", "src"});
@@ -85,7 +85,7 @@ void MakeSandbox(const Sandbox& b) {
   PutSize(open, static_cast<uint32_t>(open.size()));
   WriteFile(b / "open-comment.exe", open);
   // The same three after bytes that are no core.
-  Bytes noise = PatternData(kCore, 77);
+  Bytes noise = test_bytes::Text(kCore, 77);
   Bytes garbage = noise;
   for (int i = 0; i < 3000; ++i) garbage.push_back(static_cast<uint8_t>(i * 31));
   WriteFile(b / "garbage.bin", garbage);
@@ -122,25 +122,19 @@ TEST_P(CliHabits, Steps) {
     SCOPED_TRACE("step " + std::to_string(++n));
     std::vector<std::string> args;
     for (const std::string& a : step.Args) args.push_back(Expand(a, b));
-    RunResult r;
-    if (step.Env.empty()) {
-      r = RunVarnow(args, step.Stdin, b.Root());
-    } else {
-      args.insert(args.begin(), {step.Env, VARNOW_BINARY});
-      r = RunProgram("/usr/bin/env", args, step.Stdin, b.Root());
-    }
-    EXPECT_EQ(r.ExitCode, step.Exit) << r.Err;
+    RunResult r = RunVarnow(args, step.Stdin, b.Root(), step.Env);
+    EXPECT_EQ(r.ExitCode, step.Exit) << r.Errors;
     for (const std::string& out : step.Out) {
       if (step.OutExact) {
-        EXPECT_EQ(r.Out, Expand(out, b));
+        EXPECT_EQ(r.Output, Expand(out, b));
       } else {
-        EXPECT_NE(r.Out.find(Expand(out, b)), std::string::npos) << "stdout: " << r.Out;
+        EXPECT_NE(r.Output.find(Expand(out, b)), std::string::npos) << "stdout: " << r.Output;
       }
     }
-    EXPECT_NE(r.Err.find(Expand(step.Err, b)), std::string::npos) << "stderr: " << r.Err;
+    EXPECT_NE(r.Errors.find(Expand(step.Err, b)), std::string::npos) << "stderr: " << r.Errors;
     for (const std::string& lacks : step.Lacks) {
-      EXPECT_EQ(r.Out.find(Expand(lacks, b)), std::string::npos) << "stdout: " << r.Out;
-      EXPECT_EQ(r.Err.find(Expand(lacks, b)), std::string::npos) << "stderr: " << r.Err;
+      EXPECT_EQ(r.Output.find(Expand(lacks, b)), std::string::npos) << "stdout: " << r.Output;
+      EXPECT_EQ(r.Errors.find(Expand(lacks, b)), std::string::npos) << "stderr: " << r.Errors;
     }
     for (const std::string& p : step.Exists) EXPECT_TRUE(fs::exists(Expand(p, b))) << p;
     for (const std::string& p : step.Absent) EXPECT_FALSE(fs::exists(Expand(p, b))) << p;

@@ -139,7 +139,6 @@ class CliRefusals : public ::testing::TestWithParam<Row> {
     fs::create_directories(b / "dest-link");
     fs::create_symlink(b / "outside", b / "dest-link/src");
   }
-  static void TearDownTestSuite() { box_.reset(); }
 
   static std::string Expand(const std::string& text) {
     std::string out;
@@ -153,10 +152,13 @@ class CliRefusals : public ::testing::TestWithParam<Row> {
     return out;
   }
 
+  // Kept, as every sandbox, when a test of the suite failed.
+  static void TearDownTestSuite() { box_.reset(); }
+
  protected:
   static void Expect0(const std::vector<std::string>& args) {
     RunResult r = RunVarnow(args);
-    if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Err);
+    if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Errors);
   }
   static std::unique_ptr<Sandbox> box_;
 };
@@ -169,15 +171,15 @@ TEST_P(CliRefusals, ExitCodeAndMessage) {
   for (const std::string& a : row.Args) args.push_back(Expand(a));
   RunResult r = RunVarnow(args);
   SCOPED_TRACE(row.What);
-  EXPECT_EQ(r.ExitCode, row.Exit) << r.Err;
+  EXPECT_EQ(r.ExitCode, row.Exit) << r.Errors;
   const std::string err = Expand(row.Err);
   if (row.Exact) {
-    EXPECT_EQ(r.Err, err);
+    EXPECT_EQ(r.Errors, err);
   } else {
-    EXPECT_NE(r.Err.find(err), std::string::npos) << "stderr: " << r.Err;
+    EXPECT_NE(r.Errors.find(err), std::string::npos) << "stderr: " << r.Errors;
   }
   if (row.Exit != 0 && row.OneLine) {
-    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    EXPECT_EQ(std::count(r.Errors.begin(), r.Errors.end(), '\n'), 1) << r.Errors;
   }
   if (!row.MustNotExist.empty()) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(Expand(row.MustNotExist))));
@@ -471,28 +473,30 @@ TEST(CliText, EscapedListingCodePageNamesAndNoProgressOffTerminal) {
   RunResult packed =
       RunVarnow({"pack", "--target", "linux", "--comment", "line1\nline2\x1b]0;t\x07",
                  (b / "lin").string(), (b / "src").string()});
-  ASSERT_EQ(packed.ExitCode, 0) << packed.Err;
-  EXPECT_EQ(packed.Err, "");  // no progress line: standard error is a file here
-  EXPECT_NE(packed.Out.find("2 files"), std::string::npos) << packed.Out;
+  ASSERT_EQ(packed.ExitCode, 0) << packed.Errors;
+  EXPECT_EQ(packed.Errors, "");  // no progress line: standard error is no terminal here
+  EXPECT_NE(packed.Output.find("2 files"), std::string::npos) << packed.Output;
   RunResult listed = RunVarnow({"list", (b / "lin").string()});
-  ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
-  EXPECT_EQ(listed.Out.find('\x1b'), std::string::npos);
-  EXPECT_EQ(listed.Out.find('\x07'), std::string::npos);
-  EXPECT_NE(listed.Out.find("src\\evil\\x1B[2J\\x07name.txt"), std::string::npos) << listed.Out;
-  EXPECT_NE(listed.Out.find("\"line1\\nline2\\x1B]0;t\\x07\""), std::string::npos) << listed.Out;
+  ASSERT_EQ(listed.ExitCode, 0) << listed.Errors;
+  EXPECT_EQ(listed.Output.find('\x1b'), std::string::npos);
+  EXPECT_EQ(listed.Output.find('\x07'), std::string::npos);
+  EXPECT_NE(listed.Output.find("src\\evil\\x1B[2J\\x07name.txt"), std::string::npos)
+      << listed.Output;
+  EXPECT_NE(listed.Output.find("\"line1\\nline2\\x1B]0;t\\x07\""), std::string::npos)
+      << listed.Output;
 
   RunResult win =
       RunVarnow({"pack", "-q", (b / "win.exe").string(), (b / "src/caf\xc3\xa9.txt").string()});
-  ASSERT_EQ(win.ExitCode, 0) << win.Err;
+  ASSERT_EQ(win.ExitCode, 0) << win.Errors;
   RunResult winList = RunVarnow({"list", (b / "win.exe").string()});
-  EXPECT_NE(winList.Out.find("code page 1252"), std::string::npos) << winList.Out;
-  EXPECT_NE(winList.Out.find("caf\xc3\xa9.txt"), std::string::npos) << winList.Out;
+  EXPECT_NE(winList.Output.find("code page 1252"), std::string::npos) << winList.Output;
+  EXPECT_NE(winList.Output.find("caf\xc3\xa9.txt"), std::string::npos) << winList.Output;
   // Stored as the single byte 0xE9 of code page 1252.
   Bytes file = ReadFile(b / "win.exe");
   const Bytes stored = {'c', 'a', 'f', 0xE9, '.', 't', 'x', 't'};
   EXPECT_NE(std::search(file.begin(), file.end(), stored.begin(), stored.end()), file.end());
   RunResult out = RunVarnow({"extract", "-q", "-C", (b / "x").string(), (b / "win.exe").string()});
-  ASSERT_EQ(out.ExitCode, 0) << out.Err;
+  ASSERT_EQ(out.ExitCode, 0) << out.Errors;
   EXPECT_EQ(ReadFile(b / "x/caf\xc3\xa9.txt"), Bytes({'c', 'o', 'f', 'f', 'e', 'e', '\n'}));
 }
 
@@ -505,7 +509,7 @@ namespace {
 TEST(CliDamage, PartlyWrittenFileIsRemovedEarlierFilesStay) {
   Sandbox b;
   WriteText(b / "src/a.bin", "first\n");
-  WriteFile(b / "src/z.bin", PatternData(200000, 5));
+  WriteFile(b / "src/z.bin", test_bytes::Text(200000, 5));
   ASSERT_EQ(
       RunVarnow({"pack", "-q", "--level", "1", (b / "d").string(), (b / "src").string()}).ExitCode,
       0);
@@ -515,8 +519,8 @@ TEST(CliDamage, PartlyWrittenFileIsRemovedEarlierFilesStay) {
   WriteFile(b / "d", d);
   RunResult r = RunVarnow({"extract", "-C", (b / "x").string(), (b / "d").string()});
   EXPECT_EQ(r.ExitCode, 2);
-  EXPECT_NE(r.Err.find("fails its check"), std::string::npos) << r.Err;
-  EXPECT_NE(r.Err.find("src\\z.bin"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Errors.find("fails its check"), std::string::npos) << r.Errors;
+  EXPECT_NE(r.Errors.find("src\\z.bin"), std::string::npos) << r.Errors;
   EXPECT_EQ(ReadFile(b / "x/src/a.bin"), Bytes({'f', 'i', 'r', 's', 't', '\n'}));
   EXPECT_FALSE(fs::exists(b / "x/src/z.bin"));
 }

@@ -18,7 +18,7 @@ void MakeTree(const fs::path& root, int64_t base) {
   const char* names[] = {"a.txt", "docs/b.md", "docs/deep/c.bin", "z.log"};
   int k = 0;
   for (const char* name : names) {
-    WriteFile(root / name, PatternData(3000 + 500 * static_cast<size_t>(k), 40 + k));
+    WriteFile(root / name, test_bytes::Text(3000 + 500 * static_cast<size_t>(k), 40 + k));
     SetTimes(root / name, base + 3600 * k, 123456700);
     ++k;
   }
@@ -26,10 +26,8 @@ void MakeTree(const fs::path& root, int64_t base) {
 }
 
 RunResult PackWithEpoch(const std::string& epoch, const fs::path& output, const fs::path& cwd) {
-  std::vector<std::string> args = {"pack", "-q", output.string(), "tree"};
-  if (epoch.empty()) return RunVarnow(args, "", cwd);
-  args.insert(args.begin(), {"SOURCE_DATE_EPOCH=" + epoch, VARNOW_BINARY});
-  return RunProgram("/usr/bin/env", args, "", cwd);
+  return RunVarnow({"pack", "-q", output.string(), "tree"}, "", cwd,
+                   epoch.empty() ? "" : "SOURCE_DATE_EPOCH=" + epoch);
 }
 
 TEST(CliReproducible, SameTreeDifferentTimesSameBytesUnderSourceDateEpoch) {
@@ -131,34 +129,34 @@ TEST(CliJson, ListIsOneValidDocumentForOneAndSeveralFiles) {
   Sandbox b;
   MakeTree(b / "tree", 1600000000);
   WriteText(b / "tree/quote\"mark.txt", "x");
-  WriteFile(b / "garbage", PatternData(30000, 1));
+  WriteFile(b / "garbage", test_bytes::Text(30000, 1));
   ASSERT_EQ(RunVarnow({"pack", "-q", "--target", "linux", "--comment", "tab\there \"q\"",
                        (b / "d").string(), (b / "tree").string()})
                 .ExitCode,
             0);
   RunResult one = RunVarnow({"list", "--json", (b / "d").string()});
-  ASSERT_EQ(one.ExitCode, 0) << one.Err;
-  EXPECT_TRUE(JsonChecker(one.Out).Document()) << one.Out;
-  EXPECT_NE(one.Out.find("\"comment\": \"tab\\u0009here \\\"q\\\"\""), std::string::npos)
-      << one.Out;
-  EXPECT_NE(one.Out.find("\"stored_name\": \"tree\\\\quote\\\"mark.txt\", \"name\": "
-                         "\"tree/quote\\\"mark.txt\""),
+  ASSERT_EQ(one.ExitCode, 0) << one.Errors;
+  EXPECT_TRUE(JsonChecker(one.Output).Document()) << one.Output;
+  EXPECT_NE(one.Output.find("\"comment\": \"tab\\u0009here \\\"q\\\"\""), std::string::npos)
+      << one.Output;
+  EXPECT_NE(one.Output.find("\"stored_name\": \"tree\\\\quote\\\"mark.txt\", \"name\": "
+                            "\"tree/quote\\\"mark.txt\""),
             std::string::npos)
-      << one.Out;
-  EXPECT_NE(one.Out.find("\"last_write\": \"2020-09-13T12:26:40.1234567Z\""), std::string::npos)
-      << one.Out;
+      << one.Output;
+  EXPECT_NE(one.Output.find("\"last_write\": \"2020-09-13T12:26:40.1234567Z\""), std::string::npos)
+      << one.Output;
   RunResult several = RunVarnow(
       {"list", "--json", (b / "d").string(), (b / "garbage").string(), (b / "d").string()});
   EXPECT_EQ(several.ExitCode, 1);
-  EXPECT_TRUE(JsonChecker(several.Out).Document()) << several.Out;
-  EXPECT_FALSE(JsonChecker(several.Out.substr(0, several.Out.size() - 3)).Document());
+  EXPECT_TRUE(JsonChecker(several.Output).Document()) << several.Output;
+  EXPECT_FALSE(JsonChecker(several.Output.substr(0, several.Output.size() - 3)).Document());
 }
 
 // two.log is one.log and more: the writer draws it from one.log's slot, so
 // writing it alone needs one.log decoded first.
 TEST(CliExtract, ChosenFileDrawnFromAnEarlierOneComesOutWhole) {
   Sandbox b;
-  Bytes shared = PatternData(20000, 9);
+  Bytes shared = test_bytes::Text(20000, 9);
   WriteFile(b / "src/one.log", shared);
   shared.insert(shared.end(), {'m', 'o', 'r', 'e'});
   WriteFile(b / "src/two.log", shared);
@@ -166,16 +164,16 @@ TEST(CliExtract, ChosenFileDrawnFromAnEarlierOneComesOutWhole) {
                 .ExitCode,
             0);
   RunResult listed = RunVarnow({"list", "--json", (b / "d").string()});
-  ASSERT_NE(listed.Out.find("\"name\": \"src/two.log\", \"size\": 20004"), std::string::npos);
+  ASSERT_NE(listed.Output.find("\"name\": \"src/two.log\", \"size\": 20004"), std::string::npos);
   // Drawn from slot 1 (one.log) with one.log as its prefix.
-  EXPECT_NE(listed.Out.find("\"reference_slot\": 1, \"prefix\": 20000"), std::string::npos)
-      << listed.Out;
+  EXPECT_NE(listed.Output.find("\"reference_slot\": 1, \"prefix\": 20000"), std::string::npos)
+      << listed.Output;
   RunResult out = RunVarnow({"extract", "-O", (b / "d").string(), "src/two.log"});
-  ASSERT_EQ(out.ExitCode, 0) << out.Err;
-  EXPECT_EQ(Bytes(out.Out.begin(), out.Out.end()), shared);
+  ASSERT_EQ(out.ExitCode, 0) << out.Errors;
+  EXPECT_EQ(Bytes(out.Output.begin(), out.Output.end()), shared);
   RunResult folder =
       RunVarnow({"extract", "-q", "-C", (b / "x").string(), (b / "d").string(), "*two*"});
-  ASSERT_EQ(folder.ExitCode, 0) << folder.Err;
+  ASSERT_EQ(folder.ExitCode, 0) << folder.Errors;
   EXPECT_EQ(ReadFile(b / "x/src/two.log"), shared);
   EXPECT_FALSE(fs::exists(b / "x/src/one.log"));
 }

@@ -25,21 +25,21 @@ int MakeTree(const fs::path& root) {
     SetTimes(root / name, 1000000000 + files * 3601, (files * 700) % 1000000000);
     ++files;
   };
-  file("nested/a/b/c/deep.txt", PatternData(5000, 1));
+  file("nested/a/b/c/deep.txt", test_bytes::Text(5000, 1));
   file("zero.bin", {});
-  file("exact-24576.bin", PatternData(24576, 2));
-  file("over-24577.bin", PatternData(24577, 2));
+  file("exact-24576.bin", test_bytes::Text(24576, 2));
+  file("over-24577.bin", test_bytes::Text(24577, 2));
   fs::create_directories(root / "empty");
   fs::create_directories(root / "nested/also-empty");
   for (int i = 0; i < 300; ++i) {
     char name[32];
     snprintf(name, sizeof name, "many/f%03d.txt", i);
-    file(name, PatternData(100 + static_cast<size_t>(i) * 7, static_cast<uint32_t>(1000 + i)));
+    file(name, test_bytes::Text(100 + static_cast<size_t>(i) * 7, static_cast<uint32_t>(1000 + i)));
   }
   const std::string longPath = std::string(200, 'L') + "/" + std::string(100, 'm') + "/";
-  file(longPath + "one.txt", PatternData(3000, 7));
-  file(longPath + "two.txt", PatternData(3000, 8));
-  Bytes head = PatternData(30000, 9);
+  file(longPath + "one.txt", test_bytes::Text(3000, 7));
+  file(longPath + "two.txt", test_bytes::Text(3000, 8));
+  Bytes head = test_bytes::Text(30000, 9);
   file("similar/x1.log", head);
   head.insert(head.end(), {'t', 'a', 'i', 'l'});
   file("similar/x2.log", head);
@@ -71,28 +71,28 @@ TEST_P(CliRoundTrip, ExtractAndLinuxCoreReproduceTheTree) {
   pack.push_back((b / "dist").string());
   pack.push_back((b / "tree").string());
   RunResult packed = RunVarnow(pack);
-  ASSERT_EQ(packed.ExitCode, 0) << packed.Err;
-  EXPECT_EQ(packed.Err, "");
+  ASSERT_EQ(packed.ExitCode, 0) << packed.Errors;
+  EXPECT_EQ(packed.Errors, "");
 
   std::vector<std::string> list = {"list"};
   list.insert(list.end(), password.begin(), password.end());
   list.push_back((b / "dist").string());
   RunResult listed = RunVarnow(list);
-  ASSERT_EQ(listed.ExitCode, 0) << listed.Err;
+  ASSERT_EQ(listed.ExitCode, 0) << listed.Errors;
   // The two empty folders are entries of their own; the others are made for their files.
-  EXPECT_NE(listed.Out.find(std::to_string(files) + " files, 2 folders"), std::string::npos)
-      << listed.Out;
+  EXPECT_NE(listed.Output.find(std::to_string(files) + " files, 2 folders"), std::string::npos)
+      << listed.Output;
 
   std::vector<std::string> extract = {"extract", "-q", "-C", (b / "out").string()};
   extract.insert(extract.end(), password.begin(), password.end());
   extract.push_back((b / "dist").string());
   RunResult extracted = RunVarnow(extract);
-  ASSERT_EQ(extracted.ExitCode, 0) << extracted.Err;
+  ASSERT_EQ(extracted.ExitCode, 0) << extracted.Errors;
   EXPECT_EQ(CompareTrees(b / "tree", b / "out/tree"), "");
 
   fs::create_directories(b / "run");
-  RunResult core = RunProgram((b / "dist").string(), {}, typed, b / "run");
-  ASSERT_EQ(core.ExitCode, 0) << core.Out;
+  RunResult core = RunCommand((b / "dist").string(), {}, typed, b / "run");
+  ASSERT_EQ(core.ExitCode, 0) << core.Output;
   EXPECT_EQ(CompareTrees(b / "tree", b / "run/tree"), "");
 }
 
@@ -125,7 +125,7 @@ TEST(CliModes, ProgramsComeOutExecutable) {
   for (const char* overwrite : {"--skip-existing", "--overwrite"}) {
     RunResult r =
         RunVarnow({"extract", "-q", overwrite, "-C", (b / "out").string(), (b / "dist").string()});
-    ASSERT_EQ(r.ExitCode, 0) << r.Err;
+    ASSERT_EQ(r.ExitCode, 0) << r.Errors;
     for (const auto& [name, content, executable] : rows) {
       struct stat st;
       ASSERT_EQ(stat((b / "out/tree" / name).c_str(), &st), 0) << name;
@@ -136,7 +136,7 @@ TEST(CliModes, ProgramsComeOutExecutable) {
         fs::permissions(b / "out/tree" / name, fs::perms(0600));
     }
   }
-  EXPECT_EQ(RunProgram((b / "out/tree/setup.sh").string(), {}).Out, "set up\n");
+  EXPECT_EQ(RunCommand((b / "out/tree/setup.sh").string(), {}).Output, "set up\n");
 }
 
 }  // namespace

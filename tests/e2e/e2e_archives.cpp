@@ -2,18 +2,11 @@
 #include "e2e_archives.h"
 
 #include "e2e_case.h"
+#include "test_bytes.h"
 
 Bytes Distributable(CoreKind kind, ArchiveParts parts) {
   parts.Core = CoreBytes(kind);
   return BuildDistributable(parts);
-}
-
-FileEntryParts AbabFile(const std::string& name) {
-  FileEntryParts file;
-  file.Name = name;
-  file.FileSize = 8;
-  file.Data = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};
-  return file;
 }
 
 FileEntryParts TokenFile(const std::string& name, const std::vector<Token>& tokens, int32_t size) {
@@ -57,13 +50,6 @@ Bytes WithOriginalSize(Bytes file, uint32_t size) {
 }
 
 std::string Filler(size_t n, uint32_t seed) {
-  std::string text;
-  uint32_t x = seed;
-  while (text.size() < n) {
-    x = x * 1664525u + 1013904223u;
-    text += static_cast<char>('a' + (x >> 24) % 26);
-    if ((x >> 8) % 9 == 0) text += ' ';
-  }
-  text.resize(n);
-  return text;
+  std::vector<uint8_t> text = test_bytes::Text(n, seed);
+  return std::string(text.begin(), text.end());
 }

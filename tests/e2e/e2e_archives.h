@@ -16,9 +16,6 @@ using FileEntryParts = FileEntryFields;
 
 // Core, header and blocks, with the given core in front.
 Bytes Distributable(CoreKind kind, ArchiveParts parts);
-// A file entry of the eight bytes ABABABAB from the five-byte stream
-// AE 5D AC B3 0A, with all three times 0x01D0000000000000.
-FileEntryParts AbabFile(const std::string& name);
 // A file entry holding the text, coded as literals, with the default times
 // of the tables (creation, access and write all different).
 FileEntryParts LiteralFile(const std::string& name, const std::string& text);
@@ -41,5 +38,5 @@ Bytes PayloadOf(const std::vector<EntryItem>& entries);
 Bytes Entries(CoreKind kind, const std::vector<EntryItem>& entries);
 // Stores a different OriginalSize.
 Bytes WithOriginalSize(Bytes file, uint32_t size);
-// A text of n printable bytes that does not repeat in any short pattern.
+// A text of n printable bytes from the shared word generator.
 std::string Filler(size_t n, uint32_t seed);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
 ExpectedItem Written(std::string path, std::string content) {
   return {std::move(path), false, std::move(content), kWriteTime, kAccessTime};
@@ -37,10 +38,10 @@ void PrintTo(const E2eParam& param, std::ostream* out) { *out << ParamName(param
 
 void ExpectRow(const E2eRow& row, CoreKind kind) {
   SCOPED_TRACE(std::string(row.Name) + " on the " + CoreName(kind) + " core: " + row.Exercises);
-  Sandbox sandbox(std::string(row.Name) + "-" + CoreName(kind));
+  Sandbox sandbox(E2ePlace(std::string(row.Name) + "-" + CoreName(kind)));
   bool helper = false;
   for (const PresetItem& item : row.Before) {
-    sandbox.Place(item, kind);
+    Place(sandbox, item, kind);
     helper = helper || item.Type == PresetItem::kMarkerProgram;
   }
   Bytes file = row.Build(kind);
@@ -79,7 +80,7 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
         << "the run-after program left no marker within 20 s";
     expected.push_back(Untouched("marker.txt", "ran"));
   }
-  Tree found = sandbox.Snapshot();
+  Tree found = Snapshot(sandbox);
   std::vector<std::string> expectedNames, foundNames;
   for (const ExpectedItem& item : expected) expectedNames.push_back(item.Path);
   for (const auto& [name, item] : found) foundNames.push_back(name);
@@ -118,6 +119,6 @@ void ExpectRow(const E2eRow& row, CoreKind kind) {
     }
   }
   // Nothing may appear beside the work folder, nor anywhere else named.
-  EXPECT_EQ(sandbox.OuterNames(), std::vector<std::string>{"work"});
+  EXPECT_EQ(sandbox.RootNames(), std::set<std::string>{"work"});
   for (const std::string& path : row.Absent) EXPECT_FALSE(std::filesystem::exists(path)) << path;
 }

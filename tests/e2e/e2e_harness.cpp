@@ -1,6 +1,6 @@
-// The sandbox, the per-core run and the snapshot of what a run left on disk.
-// Paths of the cores, the Wine prefix and the helper program come from the
-// build as compile definitions.
+// Where a case's sandbox lies, the per-core run and the snapshot of what a run left
+// on disk. Paths of the cores, the Wine prefix and the helper program come from
+// the build as compile definitions.
 #include "e2e_harness.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -24,24 +23,12 @@ uint64_t ToFileTime(const timespec& t) {
                                kEpochDifference);
 }
 
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+void WriteProgram(const fs::path& path, const std::string& bytes) {
+  WriteText(path, bytes);
+  fs::permissions(path, fs::perms(0755));
 }
 
-void WriteWhole(const fs::path& path, const std::string& bytes, bool executable) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (executable) fs::permissions(path, fs::perms(0755));
-}
-
-Bytes LoadCore(const char* path) {
-  std::string bytes = ReadWhole(path);
-  return Bytes(bytes.begin(), bytes.end());
-}
+Bytes LoadCore(const char* path) { return ReadFile(path); }
 
 const char* CorePath(CoreKind kind) {
   switch (kind) {
@@ -115,8 +102,8 @@ std::string MarkerProgramName(CoreKind kind) {
 }
 
 const std::string& MarkerProgramBytes(CoreKind kind) {
-  static const std::string marker32 = ReadWhole(VARNOW_E2E_MARKER32_EXE);
-  static const std::string marker64 = ReadWhole(VARNOW_E2E_MARKER64_EXE);
+  static const std::string marker32 = ReadText(VARNOW_E2E_MARKER32_EXE);
+  static const std::string marker64 = ReadText(VARNOW_E2E_MARKER64_EXE);
   const std::string& marker = kind == CoreKind::kWindows64 ? marker64 : marker32;
   EXPECT_FALSE(marker.empty()) << "the run-after helper was not built";
   return marker;
@@ -124,45 +111,35 @@ const std::string& MarkerProgramBytes(CoreKind kind) {
 
 std::string DistributableName(CoreKind kind) { return IsWindows(kind) ? "setup.exe" : "setup"; }
 
-Sandbox::Sandbox(const std::string& name) {
-  outer_ = std::string(VARNOW_E2E_SANDBOX_ROOT) + "/" + name;
-  work_ = outer_ + "/work";
-  std::error_code ignored;
-  fs::remove_all(outer_, ignored);
-  fs::create_directories(work_);
+SandboxPlace E2ePlace(const std::string& name) {
+  return {.Parent = VARNOW_E2E_SANDBOX_ROOT, .Name = name, .WorkFolder = "work"};
 }
 
-Sandbox::~Sandbox() {
-  if (!::testing::Test::HasFailure()) {
-    std::error_code ignored;
-    fs::remove_all(outer_, ignored);
-  }
-}
-
-void Sandbox::Place(const PresetItem& item, CoreKind kind) const {
+void Place(const Sandbox& sandbox, const PresetItem& item, CoreKind kind) {
+  const fs::path& work = sandbox.Work();
   switch (item.Type) {
     case PresetItem::kFolder:
-      fs::create_directories(work_ + "/" + item.Path);
+      fs::create_directories(work / item.Path);
       break;
     case PresetItem::kFile:
-      fs::create_directories(fs::path(work_ + "/" + item.Path).parent_path());
-      WriteWhole(work_ + "/" + item.Path, item.Content, false);
-      if (item.Mode != 0) fs::permissions(work_ + "/" + item.Path, fs::perms(item.Mode));
+      WriteText(work / item.Path, item.Content);
+      if (item.Mode != 0) fs::permissions(work / item.Path, fs::perms(item.Mode));
       break;
     case PresetItem::kMarkerProgram:
       if (IsWindows(kind)) {
-        WriteWhole(work_ + "/marker.exe", MarkerProgramBytes(kind), true);
+        WriteProgram(work / "marker.exe", MarkerProgramBytes(kind));
       } else {
-        WriteWhole(work_ + "/marker.sh", "#!/bin/sh\nprintf ran > marker.txt\n", true);
+        WriteProgram(work / "marker.sh", "#!/bin/sh\nprintf ran > marker.txt\n");
       }
       break;
   }
 }
 
-Tree Sandbox::Snapshot() const {
+Tree Snapshot(const Sandbox& sandbox) {
+  const fs::path& work = sandbox.Work();
   Tree tree;
-  for (const auto& entry : fs::recursive_directory_iterator(work_)) {
-    std::string relative = fs::relative(entry.path(), work_).string();
+  for (const auto& entry : fs::recursive_directory_iterator(work)) {
+    std::string relative = fs::relative(entry.path(), work).string();
     if (relative == "setup" || relative == "setup.exe") continue;
     FoundItem item;
     struct stat st;
@@ -173,23 +150,16 @@ Tree Sandbox::Snapshot() const {
       item.Mode = st.st_mode & 07777;
     }
     item.Folder = S_ISDIR(st.st_mode);
-    if (!item.Folder) item.Content = ReadWhole(entry.path());
+    if (!item.Folder) item.Content = ReadText(entry.path());
     tree[relative] = item;
   }
   return tree;
 }
 
-std::vector<std::string> Sandbox::OuterNames() const {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(outer_))
-    names.push_back(entry.path().filename().string());
-  return names;
-}
-
 RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& file,
                            RunRequest request, bool noInputHandle) {
   std::string name = DistributableName(kind);
-  WriteWhole(sandbox.Work() + "/" + name, std::string(file.begin(), file.end()), true);
+  WriteProgram(sandbox.Work() / name, std::string(file.begin(), file.end()));
   request.Folder = sandbox.Work();
   EXPECT_TRUE(IsWindows(kind) || !noInputHandle) << "only a Windows core starts without a handle";
   if (!IsWindows(kind)) {
@@ -219,38 +189,8 @@ RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& f
 bool WaitForFile(const Sandbox& sandbox, const std::string& name, int limitMs) {
   for (int waited = 0; waited < limitMs; waited += 50) {
     // Present and complete: the helper writes its three bytes at once.
-    if (fs::exists(sandbox.Work() + "/" + name) && fs::file_size(sandbox.Work() + "/" + name) > 0)
-      return true;
+    if (fs::exists(sandbox.Work() / name) && fs::file_size(sandbox.Work() / name) > 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
-}
-
-std::string Visible(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n\n";
-    } else if (c == 7) {
-      out += "\\a";
-    } else if (c < 32 || c >= 127) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-std::string Describe(const RunResult& run) {
-  std::ostringstream text;
-  text << "started " << run.Started << ", exit " << run.ExitCode << ", timed out " << run.TimedOut
-       << ", signalled " << run.Signalled << ", " << run.ElapsedMs << " ms\n--- output:\n"
-       << Visible(run.Output) << "\n--- errors:\n"
-       << run.Errors;
-  return text.str();
 }

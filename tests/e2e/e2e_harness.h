@@ -1,6 +1,6 @@
 // What the end-to-end tests share: the real cores (the Linux one run
 // directly, the Windows ones under Wine: the 32-bit product core and the 64-bit
-// test build of the same sources), a fresh sandbox folder per test, a run of a
+// test build of the same sources), the sandbox folder of a test, a run of a
 // distributable in it, and a snapshot of the files it left behind. Expected
 // console texts are written once with "\n" and converted per core.
 #pragma once
@@ -13,6 +13,7 @@
 
 #include "archive_builder.h"
 #include "process_runner.h"
+#include "sandbox.h"
 
 enum class CoreKind { kLinux, kWindows32, kWindows64 };
 inline bool IsWindows(CoreKind kind) { return kind != CoreKind::kLinux; }
@@ -64,24 +65,13 @@ struct FoundItem {
 };
 using Tree = std::map<std::string, FoundItem>;
 
-// A fresh folder <build>/e2e-sandbox/<name>/work. The outer folder holds only
-// work/, so whatever a run writes beside it (a name with "..") shows up there.
-// Removed again when the test passed; kept for inspection when it failed.
-class Sandbox {
- public:
-  explicit Sandbox(const std::string& name);
-  ~Sandbox();
-  const std::string& Outer() const { return outer_; }
-  const std::string& Work() const { return work_; }
-  void Place(const PresetItem& item, CoreKind kind) const;
-  // Every item below work/ except the distributable, by relative path.
-  Tree Snapshot() const;
-  // The names directly in the outer folder.
-  std::vector<std::string> OuterNames() const;
-
- private:
-  std::string outer_, work_;
-};
+// The sandbox of a case: <build>/e2e-sandbox/<name>/work. The outer folder
+// holds only work/, so whatever a run writes beside it (a name with "..")
+// shows up there.
+SandboxPlace E2ePlace(const std::string& name);
+void Place(const Sandbox& sandbox, const PresetItem& item, CoreKind kind);
+// Every item below work/ except the distributable, by relative path.
+Tree Snapshot(const Sandbox& sandbox);
 
 // The distributable's file name in the work folder.
 std::string DistributableName(CoreKind kind);
@@ -92,7 +82,3 @@ RunResult RunDistributable(CoreKind kind, const Sandbox& sandbox, const Bytes& f
                            RunRequest request, bool noInputHandle = false);
 // Waits up to the limit for a file to appear in the work folder.
 bool WaitForFile(const Sandbox& sandbox, const std::string& name, int limitMs);
-// A readable account of a run for failure messages.
-std::string Describe(const RunResult& run);
-// Bytes with control characters shown as \r, \n, \a, \xNN.
-std::string Visible(const std::string& text);

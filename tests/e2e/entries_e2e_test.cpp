@@ -8,6 +8,7 @@
 
 #include "e2e_archives.h"
 #include "e2e_case.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ ExpectedItem AbabWritten() {
   return {"A.TXT", false, "ABABABAB", 0x01D0000000000000ull, 0x01D0000000000000ull};
 }
 
-Bytes Abab(CoreKind k) { return Entries(k, {FileItem(AbabFile("A.TXT"))}); }
+Bytes Abab(CoreKind k) { return Entries(k, {FileItem(AbabEntry("A.TXT"))}); }
 
 // The one-entry distributable written out byte by byte after the core.
 Bytes OneEntryByHand(CoreKind k) {
@@ -47,9 +48,9 @@ Bytes OneEntryByHand(CoreKind k) {
 // twice before the damaged block is reached; one data byte of the last block
 // but one flipped, far inside the third file's data.
 Bytes DamagedThirdFile(CoreKind k) {
-  std::vector<EntryItem> items = {FileItem(LiteralFile("F1.TXT", "first")),
-                                  FileItem(LiteralFile("F2.TXT", "second")),
-                                  FileItem(LiteralFile("F3.TXT", Filler(120000, 3)))};
+  std::vector<EntryItem> items = {
+      FileItem(LiteralFile("F1.TXT", "first")), FileItem(LiteralFile("F2.TXT", "second")),
+      FileItem(LiteralFile("F3.TXT", AsText(test_bytes::Text(120000, 3))))};
   Bytes file = Entries(k, items);
   const size_t firstBlock = 20480 + 7;
   size_t blocks = (file.size() - firstBlock + 4097) / 4098;
@@ -62,7 +63,7 @@ Bytes DamagedThirdFile(CoreKind k) {
 Bytes DamagedLastCheck(CoreKind k) {
   Bytes file = Entries(
       k, {FileItem(LiteralFile("F1.TXT", "first")), FileItem(LiteralFile("F2.TXT", "second")),
-          FileItem(LiteralFile("F3.TXT", Filler(20000, 4)))});
+          FileItem(LiteralFile("F3.TXT", AsText(test_bytes::Text(20000, 4))))});
   EXPECT_GT(file.size(), 20487u + 2 * 4098) << "the last block must not be the first";
   file[file.size() - 1] ^= 0x80;
   return file;
@@ -76,8 +77,8 @@ Bytes Protected(CoreKind k, const std::string& password, const std::string& comm
   parts.Password = password;
   // The second file spans several blocks, where the password cycle must run
   // on across the boundaries (4096 is no multiple of 7).
-  parts.Payload =
-      PayloadOf({FileItem(AbabFile("A.TXT")), FileItem(LiteralFile("B.TXT", Filler(12000, 9)))});
+  parts.Payload = PayloadOf({FileItem(AbabEntry("A.TXT")),
+                             FileItem(LiteralFile("B.TXT", AsText(test_bytes::Text(12000, 9))))});
   return Distributable(k, parts);
 }
 
@@ -125,7 +126,7 @@ const std::vector<E2eRow> kEntryRows = {
     {"LastEntryIsFolder",
      "the archive ends after a folder entry, with no further output",
      [](CoreKind k) {
-       return Entries(k, {FileItem(AbabFile("A.TXT")), FolderItem("d\\.")});
+       return Entries(k, {FileItem(AbabEntry("A.TXT")), FolderItem("d\\.")});
      },
      {},
      "",
@@ -334,7 +335,7 @@ const std::vector<E2eRow> kEntryRows = {
      "secret7\nSecret7\n",
      std::string("Locked\nPassword : Password : ") + kExpandedAbab + "expanding : B.TXT ... end.\n",
      0,
-     {AbabWritten(), Written("B.TXT", Filler(12000, 9))}},
+     {AbabWritten(), Written("B.TXT", AsText(test_bytes::Text(12000, 9)))}},
     {"PasswordThreeWrong",
      "three wrong answers end the run with exit code 1",
      [](CoreKind k) { return Protected(k, "Secret7", ""); },
@@ -379,7 +380,7 @@ const std::vector<E2eRow> kEntryRows = {
        ArchiveParts parts;
        parts.RunAfter = MarkerProgramName(k);
        parts.Payload =
-           PayloadOf({FileItem(AbabFile("A.TXT")), FileItem(LiteralFile("B.TXT", "bee"))});
+           PayloadOf({FileItem(AbabEntry("A.TXT")), FileItem(LiteralFile("B.TXT", "bee"))});
        return Distributable(k, parts);
      },
      {PresetMarkerProgram()},
@@ -396,7 +397,7 @@ const std::vector<E2eRow> kEntryRows = {
      [](CoreKind k) {
        ArchiveParts parts;
        parts.RunAfter = "missing\\setup.exe";
-       parts.Payload = PayloadOf({FileItem(AbabFile("A.TXT"))});
+       parts.Payload = PayloadOf({FileItem(AbabEntry("A.TXT"))});
        return Distributable(k, parts);
      },
      {},
@@ -481,10 +482,10 @@ class FolderLinkE2e : public ::testing::TestWithParam<CoreKind> {};
 TEST_P(FolderLinkE2e, LeadsNowhere) {
   const CoreKind k = GetParam();
   SKIP_UNLESS_RUNNABLE(k);
-  Sandbox sandbox(std::string("FolderLink-") + CoreName(k));
-  const std::string outside = sandbox.Outer() + "/outside";
+  Sandbox sandbox(E2ePlace(std::string("FolderLink-") + CoreName(k)));
+  const std::filesystem::path outside = sandbox.Root() / "outside";
   std::filesystem::create_directories(outside);
-  std::filesystem::create_directory_symlink("../outside", sandbox.Work() + "/src");
+  std::filesystem::create_directory_symlink("../outside", sandbox.Work() / "src");
   RunRequest request;
   request.Input = ForCore("\n", k);
   RunResult run = RunDistributable(
@@ -495,7 +496,7 @@ TEST_P(FolderLinkE2e, LeadsNowhere) {
       << Describe(run);
   EXPECT_EQ(run.ExitCode, 2) << Describe(run);
   EXPECT_TRUE(std::filesystem::is_empty(outside)) << "something was written through the link";
-  EXPECT_TRUE(std::filesystem::is_symlink(sandbox.Work() + "/src"));
+  EXPECT_TRUE(std::filesystem::is_symlink(sandbox.Work() / "src"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cores, FolderLinkE2e,

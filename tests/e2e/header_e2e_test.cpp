@@ -26,7 +26,7 @@ Bytes AbabWith(CoreKind kind, const std::string& comment, const std::string& run
   ArchiveParts parts;
   parts.Comment = comment;
   parts.RunAfter = runAfter;
-  parts.Payload = PayloadOf({FileItem(AbabFile("A.TXT"))});
+  parts.Payload = PayloadOf({FileItem(AbabEntry("A.TXT"))});
   return Distributable(kind, parts);
 }
 

@@ -5,139 +5,74 @@
 // folder inside a sandbox; nothing may appear outside that folder, no
 // unfinished file may stay, and the exit code is 0, 1 or 2 (a sanitizer
 // report exits with 86, a UBSan trap is a signal).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "archive_builder.h"
+#include "process_runner.h"
+#include "sandbox.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const Bytes kAbab = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};  // ABABABAB, no dictionary, FileSize 8
 constexpr int kSanitizerExit = 86;
 
-Bytes CoreBytes() {
-  std::ifstream in(VARNOW_LINUX_CORE_PATH, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+// Each test's sandbox holds the distributable and the folder run/ the core runs in.
+SandboxPlace HostilePlace() { return {.Name = "varnow-hostile-XXXXXX", .WorkFolder = "run"}; }
+
+// Runs file in run/ (made fresh unless keepRun); fileSizeLimit caps the size
+// of the files it writes; answers is what the console reads.
+RunResult RunCore(const Sandbox& box, const Bytes& file, int64_t fileSizeLimit = -1,
+              bool keepRun = false, const std::string& answers = "") {
+  if (!keepRun) fs::remove_all(box.Work());
+  fs::create_directories(box.Work());
+  fs::path program = box / "dist";
+  WriteFile(program, file);
+  fs::permissions(program, fs::perms::owner_all);
+  RunRequest request;
+  request.Argv = {program.string()};
+  request.Folder = box.Work().string();
+  request.Input = answers;
+  request.TimeoutMs = 20000;
+  request.FileSizeLimit = fileSizeLimit;
+  // Nothing that a damaged run-after text could name can be started.
+  const std::string exit = "exitcode=" + std::to_string(kSanitizerExit);
+  request.Environment = {{"PATH", "/nonexistent"},
+                         {"ASAN_OPTIONS", exit + ":detect_leaks=0"},
+                         {"UBSAN_OPTIONS", exit}};
+  return RunProgram(request);
 }
 
-struct RunResult {
-  int ExitCode = -1;  // -1 when the run did not exit normally
-  int Signal = 0;
-  bool TimedOut = false;
-  std::string Output;
-};
-
-// A sandbox folder holding the distributable and the folder the core runs in.
-class Sandbox {
- public:
-  Sandbox() {
-    char pattern[] = "/tmp/varnow-hostile-XXXXXX";
-    root_ = mkdtemp(pattern);
+// Files the last run left, named as the archive names them (backslashes).
+std::set<std::string> RunFiles(const Sandbox& box) {
+  std::set<std::string> names;
+  for (const auto& e : fs::recursive_directory_iterator(box.Work())) {
+    if (e.is_symlink() || !e.is_regular_file()) continue;
+    std::string name = fs::relative(e.path(), box.Work()).string();
+    for (char& c : name) c = c == '/' ? '\\' : c;
+    names.insert(name);
   }
-  ~Sandbox() { fs::remove_all(root_); }
-  const fs::path& Root() const { return root_; }
+  return names;
+}
 
-  // Runs file in run/ (made fresh unless keepRun); limit caps the size of
-  // the files it writes; answers is what the console reads.
-  RunResult Run(const Bytes& file, rlim_t fileSizeLimit = RLIM_INFINITY, bool keepRun = false,
-                const std::string& answers = "") {
-    if (!keepRun) fs::remove_all(root_ / "run");
-    fs::create_directories(root_ / "run");
-    fs::path program = root_ / "dist";
-    fs::path output = root_ / "out.txt";
-    fs::path input = root_ / "in.txt";
-    std::ofstream(input, std::ios::binary) << answers;
-    std::ofstream(program, std::ios::binary)
-        .write(reinterpret_cast<const char*>(file.data()),
-               static_cast<std::streamsize>(file.size()));
-    fs::permissions(program, fs::perms::owner_all);
-    pid_t pid = fork();
-    if (pid == 0) {
-      int in = open(input.c_str(), O_RDONLY);
-      int out = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(out, 2);
-      if (chdir((root_ / "run").c_str()) != 0) _exit(120);
-      struct rlimit limit = {fileSizeLimit, fileSizeLimit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-      signal(SIGXFSZ, SIG_IGN);
-      // Nothing that a damaged run-after text could name can be started.
-      setenv("PATH", "/nonexistent", 1);
-      setenv("ASAN_OPTIONS", "exitcode=86:detect_leaks=0", 1);
-      setenv("UBSAN_OPTIONS", "exitcode=86", 1);
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-      _exit(121);
-    }
-    RunResult r;
-    int status = 0;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        r.TimedOut = true;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (WIFEXITED(status)) r.ExitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) r.Signal = WTERMSIG(status);
-    std::ifstream in(output, std::ios::binary);
-    r.Output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return r;
-  }
-
-  // Files the last run left, named as the archive names them (backslashes).
-  std::set<std::string> RunFiles() const {
-    std::set<std::string> names;
-    for (const auto& e : fs::recursive_directory_iterator(root_ / "run")) {
-      if (e.is_symlink() || !e.is_regular_file()) continue;
-      std::string name = fs::relative(e.path(), root_ / "run").string();
-      for (char& c : name) c = c == '/' ? '\\' : c;
-      names.insert(name);
-    }
-    return names;
-  }
-
-  // Nothing but the distributable, its input and output, the run folder and
-  // the folder outside/ that tests may place at the top.
-  bool OnlyOwnItems() const {
-    for (const auto& e : fs::directory_iterator(root_)) {
-      std::string n = e.path().filename().string();
-      if (n != "dist" && n != "in.txt" && n != "out.txt" && n != "run" && n != "outside")
-        return false;
-    }
-    return true;
-  }
-
- private:
-  fs::path root_;
-};
+// Nothing but the distributable, the run folder and the folder outside/ that
+// tests may place at the top.
+bool OnlyOwnItems(const Sandbox& box) {
+  for (const std::string& n : box.RootNames())
+    if (n != "dist" && n != "run" && n != "outside") return false;
+  return true;
+}
 
 // A small distributable: a folder, two decoded files, one made of its
 // predecessor, one that takes 300 bytes of the core image as its prefix.
 Bytes SmallDistributable(const Bytes& core) {
   Bytes payload;
   AppendFolderEntry(payload, "dir\\.");
-  FileEntryFields a;
-  a.Name = "dir\\A.TXT";
-  a.FileSize = 8;
-  a.Data = kAbab;
+  FileEntryFields a = AbabEntry("dir\\A.TXT");
   AppendFileEntry(payload, a);
   FileEntryFields b = a;
   b.Name =
@@ -170,11 +105,12 @@ void SetOriginalSize(Bytes& file) {
 // The checks every hostile run must pass.
 void ExpectClean(const Sandbox& box, const RunResult& r, const std::string& what) {
   SCOPED_TRACE(what);
-  ASSERT_FALSE(r.TimedOut) << r.Output;
-  ASSERT_EQ(r.Signal, 0) << r.Output;
-  ASSERT_TRUE(r.ExitCode >= 0 && r.ExitCode <= 2) << "exit " << r.ExitCode << "\n" << r.Output;
-  ASSERT_TRUE(box.OnlyOwnItems());
-  for (const std::string& name : box.RunFiles()) {
+  ASSERT_TRUE(r.Started) << Describe(r);
+  ASSERT_FALSE(r.TimedOut) << Describe(r);
+  ASSERT_EQ(r.Signal, 0) << Describe(r);
+  ASSERT_TRUE(r.ExitCode >= 0 && r.ExitCode <= 2) << Describe(r);
+  ASSERT_TRUE(OnlyOwnItems(box));
+  for (const std::string& name : RunFiles(box)) {
     EXPECT_NE(r.Output.find("expanding : " + name + " ... end."), std::string::npos)
         << "unfinished file left: " << name << "\n"
         << r.Output;
@@ -184,28 +120,24 @@ void ExpectClean(const Sandbox& box, const RunResult& r, const std::string& what
 class Hostile : public testing::Test {
  protected:
   void SetUp() override {
-    core_ = CoreBytes();
+    core_ = ReadFile(VARNOW_LINUX_CORE_PATH);
     ASSERT_EQ(core_.size(), 20480u) << VARNOW_LINUX_CORE_PATH;
   }
   Bytes core_;
-  Sandbox box_;
+  Sandbox box_{HostilePlace()};
 };
 
 TEST_F(Hostile, SmallDistributableExpands) {
-  RunResult r = box_.Run(SmallDistributable(core_));
+  RunResult r = RunCore(box_, SmallDistributable(core_));
   ExpectClean(box_, r, "intact");
   EXPECT_EQ(r.ExitCode, 0) << r.Output;
-  EXPECT_EQ(box_.RunFiles(), (std::set<std::string>{"dir\\A.TXT", "dir\\B.TXT", "C.TXT", "D.BIN"}));
+  EXPECT_EQ(RunFiles(box_), (std::set<std::string>{"dir\\A.TXT", "dir\\B.TXT", "C.TXT", "D.BIN"}));
 }
 
 TEST_F(Hostile, FullDiskStopsWithWriteErrorAndDeletesThePartialFile) {
   // A.TXT (8 bytes) fits; B.BIN is 20000 bytes of the core image in one write.
   Bytes payload;
-  FileEntryFields a;
-  a.Name = "A.TXT";
-  a.FileSize = 8;
-  a.Data = kAbab;
-  AppendFileEntry(payload, a);
+  AppendFileEntry(payload, AbabEntry("A.TXT"));
   FileEntryFields b;
   b.Name = "B.BIN";
   b.FileSize = 20000;
@@ -215,14 +147,14 @@ TEST_F(Hostile, FullDiskStopsWithWriteErrorAndDeletesThePartialFile) {
   ArchiveParts parts;
   parts.Core = core_;
   parts.Payload = payload;
-  RunResult r = box_.Run(BuildDistributable(parts), 4096);
+  RunResult r = RunCore(box_, BuildDistributable(parts), 4096);
   ExpectClean(box_, r, "full disk");
   EXPECT_EQ(r.ExitCode, 2);
   EXPECT_NE(r.Output.find("expanding : A.TXT ... end.\n"), std::string::npos) << r.Output;
   EXPECT_NE(r.Output.find("expanding : B.BIN ... File write error.\nPress Enter key.\a\n"),
             std::string::npos)
       << r.Output;
-  EXPECT_EQ(box_.RunFiles(), std::set<std::string>{"A.TXT"});
+  EXPECT_EQ(RunFiles(box_), std::set<std::string>{"A.TXT"});
 }
 
 // Links that someone placed in the destination lead nowhere: the core neither
@@ -248,18 +180,14 @@ TEST_F(Hostile, LinksInTheDestinationAreNotFollowed) {
     fs::remove_all(box_.Root() / "outside");
     fs::create_directories(box_.Root() / "run");
     fs::create_directories(box_.Root() / "outside");
-    std::ofstream(box_.Root() / "outside/victim.txt") << "keep";
+    WriteText(box_.Root() / "outside/victim.txt", "keep");
     fs::create_symlink(box_.Root() / "outside" / row.Target, box_.Root() / "run" / row.Link);
     Bytes payload;
-    FileEntryFields a;
-    a.Name = row.Entry;
-    a.FileSize = 8;
-    a.Data = kAbab;
-    AppendFileEntry(payload, a);
+    AppendFileEntry(payload, AbabEntry(row.Entry));
     ArchiveParts parts;
     parts.Core = core_;
     parts.Payload = payload;
-    RunResult r = box_.Run(BuildDistributable(parts), RLIM_INFINITY, true, row.Answers);
+    RunResult r = RunCore(box_, BuildDistributable(parts), -1, true, row.Answers);
     ExpectClean(box_, r, row.What);
     EXPECT_EQ(r.ExitCode, 2) << r.Output;
     EXPECT_NE(r.Output.find(row.Expected), std::string::npos) << r.Output;
@@ -267,8 +195,7 @@ TEST_F(Hostile, LinksInTheDestinationAreNotFollowed) {
     for (const auto& e : fs::directory_iterator(box_.Root() / "outside"))
       outside.insert(e.path().filename().string());
     EXPECT_EQ(outside, std::set<std::string>{"victim.txt"});
-    std::ifstream victim(box_.Root() / "outside/victim.txt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "keep");
+    EXPECT_EQ(ReadText(box_.Root() / "outside/victim.txt"), "keep");
     EXPECT_TRUE(fs::is_symlink(box_.Root() / "run" / row.Link));
   }
 }
@@ -281,13 +208,13 @@ TEST_F(Hostile, EveryTruncationIsRefusedCleanly) {
   int runs = 0;
   for (size_t cut = 20480; cut < whole.size(); ++cut) {
     Bytes file(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
-    RunResult r = box_.Run(file);
+    RunResult r = RunCore(box_, file);
     ExpectClean(box_, r, "cut at " + std::to_string(cut));
     int expected = cut == 20480 ? 1 : cut < 20484 ? 2 : 1;
     EXPECT_EQ(r.ExitCode, expected) << "cut at " << cut << "\n" << r.Output;
     if (cut >= 20484) {
       SetOriginalSize(file);
-      r = box_.Run(file);
+      r = RunCore(box_, file);
       ExpectClean(box_, r, "cut at " + std::to_string(cut) + ", size fixed");
       EXPECT_EQ(r.ExitCode, 2) << "cut at " << cut << ", size fixed\n" << r.Output;
     }
@@ -309,7 +236,7 @@ TEST_F(Hostile, EveryBitFlipEndsCleanly) {
     for (int bit = 0; bit < 8; ++bit) {
       Bytes file = whole;
       file[at] ^= static_cast<uint8_t>(1 << bit);
-      RunResult r = box_.Run(file);
+      RunResult r = RunCore(box_, file);
       std::string what = "byte " + std::to_string(at) + " bit " + std::to_string(bit);
       ExpectClean(box_, r, what);
       if (HasFatalFailure()) return;

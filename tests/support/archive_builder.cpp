@@ -60,6 +60,14 @@ Bytes BuildDistributable(const ArchiveParts& parts) {
   return out;
 }
 
+FileEntryFields AbabEntry(const std::string& name) {
+  FileEntryFields e;
+  e.Name = name;
+  e.FileSize = 8;
+  e.Data = kAbabData;
+  return e;
+}
+
 void AppendFileEntry(Bytes& payload, const FileEntryFields& e) {
   payload.insert(payload.end(), e.Name.begin(), e.Name.end());
   payload.push_back(0);
@@ -81,18 +89,6 @@ Bytes PayloadArchive(const Bytes& payload) {
   ArchiveParts parts;
   parts.Payload = payload;
   return BuildDistributable(parts);
-}
-
-Bytes PatternBytes(size_t n, uint32_t seed) {
-  Bytes out(n);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& b : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x);
-  }
-  return out;
 }
 
 std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }

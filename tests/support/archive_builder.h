@@ -39,6 +39,12 @@ struct FileEntryFields {
   Bytes Data;  // the compressed data as stored
 };
 
+// The five stored bytes AE 5D AC B3 0A: literal A, literal B, a match of six
+// at distance 2, which decode with no dictionary to the eight bytes ABABABAB.
+inline const Bytes kAbabData = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};
+// A file entry of those eight bytes, without a reference, at the default times.
+FileEntryFields AbabEntry(const std::string& name);
+
 void AppendFileEntry(Bytes& payload, const FileEntryFields& entry);
 void AppendFolderEntry(Bytes& payload, const std::string& name);
 void AppendLittle(Bytes& out, uint64_t value, int bytes);
@@ -48,6 +54,4 @@ inline constexpr char kBannerLine[] =
     "*** Varnow Expander 32 Ver. 1.66 ***  by the Varnow team\r\n";
 // An unprotected distributable without comment or run-after around payload.
 Bytes PayloadArchive(const Bytes& payload);
-// n bytes of a fixed pseudo-random pattern, different for each seed.
-Bytes PatternBytes(size_t n, uint32_t seed);
 std::string AsText(const Bytes& bytes);

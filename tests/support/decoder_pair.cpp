@@ -44,6 +44,10 @@ void StartOracleDecoder(OracleDecoder& d) {
   Relocate(d.DistanceTree, start->DistanceTree);
 }
 
+void ListSymbol(void*, int32_t length, uint32_t distance) {
+  gTrace->Symbols.push_back({length, static_cast<int32_t>(distance)});
+}
+
 void Collect(void*, const uint8_t* data, int32_t count) {
   gTrace->Output.insert(gTrace->Output.end(), data, data + count);
   gTrace->Deliveries.push_back({count, Fake().Calls[kOpRead], Fake().Calls[kOpPosition]});
@@ -61,6 +65,7 @@ int DecodeBody() {
               static_cast<int32_t>(gInput->Dictionary.size()), gSlot, 0, kSlotCapacity);
   if (gOracle) {
     StartOracleDecoder(gOracleDecoder);
+    if (gInput->ListSymbols) gOracleDecoder.SymbolSeen = ListSymbol;
     OracleDecodeEntryData(gOracleDecoder, s, w, gInput->Target);
     gTrace->Decoded = gOracleDecoder.BytesDecoded;
   } else {

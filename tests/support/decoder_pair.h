@@ -13,11 +13,19 @@
 #include "archive_builder.h"
 
 struct DecoderInput {
-  Bytes File;             // a distributable of the test core; its payload holds the entry data
-  int32_t Skip = 0;       // payload bytes read before the entry data starts
-  Bytes Dictionary;       // preset dictionary, at most 16384 bytes
-  int32_t Target = 0;     // bytes to decode
-  bool Skipping = false;  // decode without handing anything on
+  Bytes File;                // a distributable of the test core; its payload holds the entry data
+  int32_t Skip = 0;          // payload bytes read before the entry data starts
+  Bytes Dictionary;          // preset dictionary, at most 16384 bytes
+  int32_t Target = 0;        // bytes to decode
+  bool Skipping = false;     // decode without handing anything on
+  bool ListSymbols = false;  // the oracle lists every symbol it decodes in the trace
+};
+
+// One decoded symbol: a literal is length 1 at distance 0.
+struct DecodedSymbol {
+  int32_t Length;
+  int32_t Distance;
+  bool operator==(const DecodedSymbol&) const = default;
 };
 
 struct Delivery {
@@ -35,9 +43,10 @@ struct DecoderTrace {
   int32_t Decoded = 0;   // bytes produced, when the run got to its end
   int32_t Consumed = 0;  // payload bytes handed out after the entry
   bool EndOfArchive = false;
-  Bytes Captured;            // the history slot's bytes
-  Bytes Following;           // up to 3 payload bytes read after the entry
-  int32_t LastPosition = 0;  // payload bytes handed out when the run ended, either way
+  Bytes Captured;                      // the history slot's bytes
+  Bytes Following;                     // up to 3 payload bytes read after the entry
+  int32_t LastPosition = 0;            // payload bytes handed out when the run ended, either way
+  std::vector<DecodedSymbol> Symbols;  // with ListSymbols, from the oracle
   bool operator==(const DecoderTrace&) const = default;
 };
 

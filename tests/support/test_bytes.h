@@ -1,6 +1,8 @@
-// Test data: random bytes, and text made of a few words in random order, now
-// and then with one more character between them, where matches abound at
-// every distance. A fixed seed gives the same bytes every time.
+// The tests' made-up data, for every kind of test: random bytes, and text made
+// of a few words in random order, now and then with one more character
+// between them, where matches abound at every distance. A fixed seed gives
+// the same bytes every time; tests compare against what these give, never
+// against bytes written down (the stand-in core is TestCore's, in the builders).
 #pragma once
 
 #include <stddef.h>

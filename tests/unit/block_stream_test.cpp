@@ -14,6 +14,7 @@
 #include "expander/program.h"
 #include "fake_platform.h"
 #include "format/crc16.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Crc16, DataFollowedByItsCheckBytesLeavesZero) {
   for (uint32_t seed = 1; seed <= 20; ++seed) {
-    Bytes data = PatternBytes(seed * 217 % 4096 + 1, seed);
+    Bytes data = test_bytes::Random(seed * 217 % 4096 + 1, seed);
     uint16_t check = Crc16Of(data.data(), static_cast<int32_t>(data.size()));
     Bytes block = data;
     block.push_back(static_cast<uint8_t>(check >> 8));
@@ -93,7 +94,7 @@ class EndOfArchiveTest : public testing::TestWithParam<EndCase> {};
 
 TEST_P(EndOfArchiveTest, IsSetWhenTheLastByteIsHandedOut) {
   const EndCase& c = GetParam();
-  Bytes payload = PatternBytes(c.PayloadSize, 7);
+  Bytes payload = test_bytes::Random(c.PayloadSize, 7);
   OpenPayload(payload, c.Password);
   for (size_t i = 0; i < payload.size(); ++i) {
     // Blocks are read lazily: the file is read only for the first byte of a block.
@@ -120,15 +121,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(BlockStream, LastBlockOfAFullPayloadIsStoredAsAFullBlock) {
   ArchiveParts layout;
-  layout.Payload = PatternBytes(4096, 1);
+  layout.Payload = test_bytes::Random(4096, 1);
   EXPECT_EQ(BuildDistributable(layout).size(), 20487u + 4098u);
-  layout.Payload = PatternBytes(4097, 1);
+  layout.Payload = test_bytes::Random(4097, 1);
   EXPECT_EQ(BuildDistributable(layout).size(), 20487u + 4098u + 3u);
 }
 
 TEST(BlockStream, PasswordRunsOnAcrossTheBlockBoundary) {
   // Stream index 4096 uses character (4096 mod 3) + 1 = 2; check bytes are taken as stored.
-  Bytes payload = PatternBytes(4100, 3);
+  Bytes payload = test_bytes::Random(4100, 3);
   OpenPayload(payload, "xyz");
   const Bytes& file = Fake().OwnFile;
   size_t second = 20489 + 4098;

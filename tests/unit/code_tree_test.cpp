@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "stream_builder.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -123,7 +124,7 @@ TEST(CodeTree, IdentityOrderPlacesEqualWeightsInSymbolOrder) {
 TEST(CodeTree, RebuildingWithTheSameCountsChangesNothing) {
   for (uint32_t seed = 1; seed <= 5; ++seed) {
     auto tree = NewTree(seed % 2 ? kFavouredDistanceSymbols : 0);
-    Bytes noise = PatternBytes(kSymbolCount, seed);
+    Bytes noise = test_bytes::Random(kSymbolCount, seed);
     for (int s = 0; s < kSymbolCount; ++s) tree->SymbolCounts[s] += noise[s] % 4;
     BuildCodeTree(*tree);
     auto codes = AllCodes(*tree);

@@ -8,11 +8,11 @@
 #include "archive_builder.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
+#include "test_bytes.h"
 
 namespace {
 
 const std::string kFatalTail = "Press Enter key.\a\r\n";
-const Bytes kAbab = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};
 
 // An empty first file fills slot 1 with nothing, so an entry after it with
 // RefBack 0 starts with no dictionary.
@@ -38,8 +38,8 @@ TEST(Decoder, WorkedStreamConsumesExactlyItsFiveBytes) {
   // Two copies in a row: a decoder that took a sixth byte would misread the second name.
   ResetFake();
   Bytes payload;
-  AppendFileEntry(payload, FileEntryFields{.Name = "A.TXT", .FileSize = 8, .Data = kAbab});
-  AppendFileEntry(payload, FileEntryFields{.Name = "B.TXT", .FileSize = 8, .Data = kAbab});
+  AppendFileEntry(payload, FileEntryFields{.Name = "A.TXT", .FileSize = 8, .Data = kAbabData});
+  AppendFileEntry(payload, FileEntryFields{.Name = "B.TXT", .FileSize = 8, .Data = kAbabData});
   ASSERT_EQ(RunOnFake(PayloadArchive(payload)), 0);
   EXPECT_EQ(Fake().Output, kBannerLine + std::string("expanding : A.TXT ... end.\r\n"
                                                      "expanding : B.TXT ... end.\r\n"));
@@ -53,7 +53,7 @@ TEST(Decoder, WorkedStreamHasTheDocumentedBits) {
   b.Literal('A');
   b.Literal('B');
   b.Match(6, 2);
-  EXPECT_EQ(b.Data(), kAbab);
+  EXPECT_EQ(b.Data(), kAbabData);
   EXPECT_EQ(b.BitCount(), 40u);
   EXPECT_EQ(AsText(b.Output()), "ABABABAB");
 }
@@ -72,7 +72,7 @@ TEST_P(FirstBitsTest, DecodesAndTheNextEntryFollows) {
   ResetFake();
   Bytes payload;
   AppendFileEntry(payload, FileEntryFields{.Name = "X", .FileSize = c.FileSize, .Data = c.Data});
-  AppendFileEntry(payload, FileEntryFields{.Name = "N", .FileSize = 8, .Data = kAbab});
+  AppendFileEntry(payload, FileEntryFields{.Name = "N", .FileSize = 8, .Data = kAbabData});
   ASSERT_EQ(RunOnFake(PayloadArchive(payload)), 0) << c.What;
   EXPECT_EQ(FileData("X"), c.Expected) << c.What;
   EXPECT_EQ(AsText(FileData("N")), "ABABABAB") << c.What;
@@ -106,7 +106,7 @@ TEST_P(MatchTest, CopiesFromTheWindow) {
   b.Match(c.Length, c.Distance);
   ASSERT_EQ(b.Output(), c.Expected) << c.What << ": the builder's own model";
   ResetFake();
-  FileEntryFields next{.Name = "N", .FileSize = 8, .Data = kAbab};
+  FileEntryFields next{.Name = "N", .FileSize = 8, .Data = kAbabData};
   ASSERT_EQ(RunOnFake(NoDictionaryArchive({Entry("M", b), next})), 0) << c.What;
   EXPECT_EQ(FileData("M"), c.Expected) << c.What;
   EXPECT_EQ(AsText(FileData("N")), "ABABABAB") << c.What << ": extra bits consumed exactly";
@@ -177,7 +177,7 @@ TEST_P(ReachTest, RefusesDistancesBeforeTheWindowStart) {
   StreamBuilder b(c.CoreDictionary ? Bytes(core.begin(), core.begin() + 15360) : Bytes{});
   b.Literals(c.Lead);
   b.Match(2, c.Distance);
-  b.Literals(PatternBytes(40000, 5));  // enough to have flushed once, had it gone on
+  b.Literals(test_bytes::Random(40000, 5));  // enough to have flushed once, had it gone on
   ResetFake();
   Bytes file = c.CoreDictionary ? PayloadArchive([&] {
     Bytes payload;
@@ -217,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
 // every 97 symbols, and matches move through distance slots 0 to 7 every 40
 // matches, so that every rebuild changes the trees.
 void DriftingSymbols(StreamBuilder& b) {
-  b.Literals(PatternBytes(300, 9));
+  b.Literals(test_bytes::Random(300, 9));
   for (int k = 0; k < 1700; ++k) {
     int32_t slot = (k / 40) % 8;
     b.Match(2 + k % 3, slot * 32 + 1 + k % 32);

@@ -8,6 +8,7 @@
 #include "entries/entry_records.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -499,7 +500,7 @@ TEST(Entries, NameRulesOfEachCore) {
 }
 
 TEST(Entries, DamagedBlockWhileTheThirdFileIsWrittenDeletesOnlyIt) {
-  Bytes big = PatternBytes(20000, 21);
+  Bytes big = test_bytes::Random(20000, 21);
   Bytes payload;
   AppendFileEntry(payload, TextFile("one", "first file"));
   AppendFileEntry(payload, TextFile("two", "second file"));

@@ -16,19 +16,11 @@
 
 namespace {
 
-const Bytes kAbab = {0xAE, 0x5D, 0xAC, 0xB3, 0x0A};  // ABABABAB, no dictionary, FileSize 8
-
 // dir\. ; dir\A.TXT and B.TXT decoded; C.TXT the whole of B as its prefix.
 Bytes SmallArchive() {
   Bytes payload;
   AppendFolderEntry(payload, "dir\\.");
-  for (const char* name : {"dir\\A.TXT", "B.TXT"}) {
-    FileEntryFields e;
-    e.Name = name;
-    e.FileSize = 8;
-    e.Data = kAbab;
-    AppendFileEntry(payload, e);
-  }
+  for (const char* name : {"dir\\A.TXT", "B.TXT"}) AppendFileEntry(payload, AbabEntry(name));
   FileEntryFields c;
   c.Name = "C.TXT";
   c.FileSize = 8;

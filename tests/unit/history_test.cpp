@@ -11,6 +11,7 @@
 #include "archive_builder.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -73,7 +74,7 @@ Bytes Archive(const std::vector<FileEntryFields>& files, const Bytes& core = Tes
 }
 
 TEST(History, FirstFileDecodesAgainstTheFirst15360CoreBytes) {
-  Bytes core = PatternBytes(20480, 31);
+  Bytes core = test_bytes::Random(20480, 31);
   StreamBuilder b(Slice(core, 0, 15360));
   b.Match(100, 15360);  // the core's first 100 bytes
   b.Match(50, 101);     // the dictionary's last byte, then the start of this file
@@ -97,11 +98,11 @@ class CorePrefixTest : public testing::TestWithParam<CorePrefixCase> {};
 
 TEST_P(CorePrefixTest, CopiesThePrefixFromSlotZero) {
   const CorePrefixCase& c = GetParam();
-  Bytes core = PatternBytes(20480, 32);
+  Bytes core = test_bytes::Random(20480, 32);
   std::vector<FileEntryFields> files;
   for (int i = 0; i < c.Earlier; ++i) files.push_back(Literal("e" + std::to_string(i), {'e'}));
   StreamBuilder b;
-  b.Literals(PatternBytes(c.Decoded, 33));
+  b.Literals(test_bytes::Random(c.Decoded, 33));
   files.push_back(Coded("p", b, static_cast<uint8_t>(c.Earlier + 1), c.Prefix));
   ResetFake();
   ASSERT_EQ(RunOnFake(Archive(files, core)), 0) << c.What;
@@ -131,7 +132,7 @@ class SlotCaptureTest : public testing::TestWithParam<SlotCase> {};
 
 TEST_P(SlotCaptureTest, KeepsTheFirst24576Bytes) {
   const SlotCase& c = GetParam();
-  Bytes first = PatternBytes(c.FirstSize, 34);
+  Bytes first = test_bytes::Random(c.FirstSize, 34);
   // The second file: the prefix, then a match from the dictionary's first byte.
   DictionaryChoice d =
       ChooseDictionary(static_cast<int32_t>(std::min<size_t>(c.FirstSize, 24576)), c.Prefix);
@@ -169,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(History, PrefixOnlyFileFillsItsSlotWithTheCopy) {
   // b is all prefix of a; c takes all of b as its prefix.
-  Bytes first = PatternBytes(3000, 35);
+  Bytes first = test_bytes::Random(3000, 35);
   FileEntryFields b{.Name = "b", .FileSize = 2000, .RefBack = 1, .PrefixLength = 2000};
   FileEntryFields c{.Name = "c", .FileSize = 2000, .RefBack = 1, .PrefixLength = 2000};
   ResetFake();
@@ -179,7 +180,7 @@ TEST(History, PrefixOnlyFileFillsItsSlotWithTheCopy) {
 }
 
 TEST(History, SkippedFileStillFeedsLaterEntries) {
-  Bytes first = PatternBytes(30000, 36);
+  Bytes first = test_bytes::Random(30000, 36);
   // Prefix 500: the dictionary is the slot's first 500 + 15360 bytes.
   StreamBuilder b(Slice(first, 0, 500 + 15360));
   b.Match(10, 15360);  // first[500..510)
@@ -201,7 +202,7 @@ TEST(History, TheRingWrapsAndReplacesTheCoreImage) {
   // 255 files fill slots 1 to 255; file 256 takes slot 0; RefBack 1 after it names it.
   std::vector<FileEntryFields> files;
   for (int i = 1; i <= 255; ++i) files.push_back(Literal(Numbered(i), {static_cast<uint8_t>(i)}));
-  Bytes last = PatternBytes(50, 37);
+  Bytes last = test_bytes::Random(50, 37);
   files.push_back(Literal(Numbered(256), last));
   files.push_back(
       FileEntryFields{.Name = "after1", .FileSize = 50, .RefBack = 1, .PrefixLength = 50});

@@ -9,6 +9,7 @@
 #include "expander/files_folders.h"
 #include "fake_platform.h"
 #include "stream_builder.h"
+#include "test_bytes.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ class WriteSizeTest : public testing::TestWithParam<WriteSizeCase> {};
 TEST_P(WriteSizeTest, WritesInTheRightPieces) {
   const WriteSizeCase& c = GetParam();
   StreamBuilder b(Dictionary(c.Kind));
-  b.Literals(PatternBytes(c.Literals, 11));
+  b.Literals(test_bytes::Random(c.Literals, 11));
   ResetFake();
   ASSERT_EQ(RunOnFake(WindowArchive(c.Kind, b)), 0) << c.What;
   EXPECT_EQ(WritesTo("W"), c.Writes) << c.What;
@@ -107,9 +108,9 @@ class SlideDistanceTest : public testing::TestWithParam<DistanceCase> {};
 TEST_P(SlideDistanceTest, CopiesTheRightBytes) {
   const DistanceCase& c = GetParam();
   StreamBuilder b(Dictionary(c.Kind));
-  b.Literals(PatternBytes(c.Literals, 12));
+  b.Literals(test_bytes::Random(c.Literals, 12));
   b.Match(c.Length, c.Distance);
-  b.Literals(PatternBytes(100, 13));
+  b.Literals(test_bytes::Random(100, 13));
   ResetFake();
   ASSERT_EQ(RunOnFake(WindowArchive(c.Kind, b)), 0) << c.What;
   Bytes got = FileData("W");
@@ -162,7 +163,7 @@ WindowSnapshot PutThrough(const Bytes& bytes, bool skipping) {
 }
 
 TEST(Window, SkippedFileSlidesIdenticallyAndWritesNothing) {
-  Bytes data = PatternBytes(100000, 14);
+  Bytes data = test_bytes::Random(100000, 14);
   WindowSnapshot written = PutThrough(data, false);
   EXPECT_EQ(WritesTo("W"), (std::vector<int32_t>{32768, 32768}));
   WindowSnapshot skipped = PutThrough(data, true);
@@ -182,10 +183,10 @@ TEST(Window, SkippedFileInAnArchiveLeavesTheOldFileAndFeedsTheNext) {
   // A skipped file of 100000 bytes with matches across its slides; the next
   // entry takes its first 24576 bytes as a prefix.
   StreamBuilder b;
-  b.Literals(PatternBytes(50000, 15));
+  b.Literals(test_bytes::Random(50000, 15));
   for (int i = 0; i < 20; ++i) {
     b.Match(2000, 16384);
-    b.Literals(PatternBytes(500, 16 + i));
+    b.Literals(test_bytes::Random(500, 16 + i));
   }
   Bytes payload;
   AppendFileEntry(payload, FileEntryFields{.Name = "W",
@@ -220,7 +221,7 @@ TEST_P(WriteFaultTest, IsAWriteErrorAndThePartialFileGoes) {
   const WriteFaultCase& c = GetParam();
   // F: a 20480-byte prefix from the core, then 60000 decoded bytes (two flushes' worth).
   StreamBuilder b(Dictionary(kCore16384));
-  b.Literals(PatternBytes(60000, 17));
+  b.Literals(test_bytes::Random(60000, 17));
   Bytes payload;
   AppendFileEntry(payload, FileEntryFields{.Name = "F",
                                            .FileSize = 20480 + 60000,

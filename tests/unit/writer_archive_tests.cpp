@@ -1,4 +1,4 @@
-// WriteArchive end to end against the reference reader: byte layout of the
+// WriteArchive end to end against the oracle reader: byte layout of the
 // header, names and records, the block stream with and without a password,
 // the history ring (more than 256 files, prefixes from the core image, slot
 // sizes at 24576), the entry order, and every refusal.
@@ -6,10 +6,11 @@
 
 #include <random>
 
+#include "oracle_reader.h"
 #include "test_bytes.h"
+#include "format/crc16.h"
 #include "writer/archive_layout.h"
 #include "writer/archive_writer.h"
-#include "writer_reference_decoder.h"
 
 namespace {
 
@@ -46,14 +47,14 @@ std::vector<ArchiveEntry> Entries(const std::vector<Input>& inputs) {
 struct Packed {
   PackResult Result;
   Bytes File;
-  reference::Archive Read;
+  OracleArchive Read;
 };
 
 Packed Pack(const Bytes& core, const std::vector<Input>& inputs, PackOptions options) {
   Packed p;
   std::vector<ArchiveEntry> entries = Entries(inputs);
   p.Result = WriteArchiveToVector(core, entries, options, p.File);
-  if (p.Result.Ok) p.Read = reference::ReadArchive(p.File, options.Password.value_or(""));
+  if (p.Result.Ok) p.Read = OracleReadArchive(p.File, options.Password.value_or(""));
   return p;
 }
 
@@ -65,7 +66,7 @@ void ExpectAllBack(const Packed& p, const std::vector<Input>& inputs) {
   EXPECT_EQ(p.Result.ArchiveBytes, p.File.size());
   for (size_t k = 0; k < p.Result.Entries.size(); ++k) {
     const EntryStats& s = p.Result.Entries[k];
-    const reference::Entry& e = p.Read.Entries[k];
+    const OracleEntry& e = p.Read.Entries[k];
     const Input& in = inputs[s.InputIndex];
     EXPECT_EQ(e.Name, s.StoredName);
     ASSERT_EQ(e.IsFolder, in.IsFolder) << e.Name;
@@ -201,7 +202,7 @@ TEST(WriterArchive, PasswordAcrossBlocksComment) {
   EXPECT_EQ(p.Read.Comment, "Hello\r\nthere");
   EXPECT_EQ(p.Read.RunAfter, "two.txt");
   EXPECT_GT(p.Result.PayloadBytes, 2u * 4096) << "the payload must span several blocks";
-  reference::Archive wrong = reference::ReadArchive(p.File, "Secret!");
+  OracleArchive wrong = OracleReadArchive(p.File, "Secret!");
   EXPECT_FALSE(wrong.Ok);
 }
 

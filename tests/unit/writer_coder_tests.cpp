@@ -1,13 +1,13 @@
-// The writer's bit and symbol layer against the reference decoder: bit order,
+// The writer's bit and symbol layer against the oracle decoder: bit order,
 // the known five-byte stream, the symbol map at its edges, and long symbol
 // sequences that cross the rebuild schedules of both trees.
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "oracle_reader.h"
 #include "writer/bit_writer.h"
 #include "writer/symbol_coder.h"
-#include "writer_reference_decoder.h"
 
 namespace {
 
@@ -31,15 +31,15 @@ std::vector<uint8_t> EncodeSymbols(const std::vector<Sym>& symbols) {
   return out;
 }
 
-int64_t OutputLength(const std::vector<Sym>& symbols) {
-  int64_t n = 0;
+int32_t OutputLength(const std::vector<Sym>& symbols) {
+  int32_t n = 0;
   for (const Sym& s : symbols) n += s.Length;
   return n;
 }
 
 void ExpectSameSymbols(const std::vector<Sym>& symbols, const std::vector<uint8_t>& dictionary) {
   std::vector<uint8_t> coded = EncodeSymbols(symbols);
-  reference::DecodeOutcome d = reference::DecodeData(coded, 0, dictionary, OutputLength(symbols));
+  OracleOutcome d = OracleDecodeData(coded, dictionary, OutputLength(symbols));
   ASSERT_TRUE(d.Ok) << d.Error;
   ASSERT_EQ(d.Symbols.size(), symbols.size());
   for (size_t i = 0; i < symbols.size(); ++i) {

@@ -2,17 +2,17 @@
 // file exactly as a fresh one does, whatever came before it; the archive is
 // the same byte for byte for any number of threads; the codes read from a
 // tree in node order equal those of a walk from the root; and every level
-// round-trips the encoder's tricky spots through the reference decoder.
+// round-trips the encoder's tricky spots through the oracle decoder.
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "oracle_reader.h"
 #include "test_bytes.h"
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
 #include "writer/match_finder.h"
 #include "writer/symbol_coder.h"
-#include "writer_reference_decoder.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ TEST(WriterContext, TheArchiveIsTheSameForAnyNumberOfThreads) {
       ASSERT_TRUE(r.Ok) << r.Error;
       if (threads == 1) {
         first = out;
-        reference::Archive read = reference::ReadArchive(out, "");
+        OracleArchive read = OracleReadArchive(out, "");
         ASSERT_TRUE(read.Ok) << read.Error;
         ASSERT_EQ(read.Entries.size(), entries.size());
       } else {
@@ -232,8 +232,7 @@ TEST(WriterContext, EveryLevelRoundTripsTheTrickySpots) {
     for (int level = kMinLevel; level <= kMaxLevel; ++level) {
       SCOPED_TRACE(std::string(s.What) + ", level " + std::to_string(level));
       Bytes coded = EncodeFileData(s.Dictionary, s.Data, level);
-      reference::DecodeOutcome d =
-          reference::DecodeData(coded, 0, s.Dictionary, int64_t(s.Data.size()));
+      OracleOutcome d = OracleDecodeData(coded, s.Dictionary, int32_t(s.Data.size()));
       ASSERT_TRUE(d.Ok) << d.Error;
       EXPECT_TRUE(d.Bytes == s.Data);
       EXPECT_EQ(d.End, coded.size());

@@ -1,13 +1,13 @@
-// EncodeFileData at every level: the reference decoder must give back the
+// EncodeFileData at every level: the oracle decoder must give back the
 // data exactly, stop exactly at its end, and the parse must use the format's
 // edges (long matches, far distances, matches into the preset dictionary).
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "oracle_reader.h"
 #include "test_bytes.h"
 #include "writer/file_encoder.h"
-#include "writer_reference_decoder.h"
 
 namespace {
 
@@ -33,17 +33,17 @@ std::vector<uint8_t> Wordy(size_t n, uint32_t seed) {
       7, 'a', 26);
 }
 
-reference::DecodeOutcome RoundTrip(const std::vector<uint8_t>& dictionary,
-                                   const std::vector<uint8_t>& data, int level) {
+OracleOutcome RoundTrip(const std::vector<uint8_t>& dictionary, const std::vector<uint8_t>& data,
+                        int level) {
   std::vector<uint8_t> coded = EncodeFileData(dictionary, data, level);
-  reference::DecodeOutcome d = reference::DecodeData(coded, 0, dictionary, int64_t(data.size()));
+  OracleOutcome d = OracleDecodeData(coded, dictionary, int32_t(data.size()));
   EXPECT_TRUE(d.Ok) << d.Error;
   EXPECT_TRUE(d.Bytes == data) << "decoded bytes differ";
   EXPECT_EQ(d.End, coded.size()) << "the stream must end in its last byte";
   return d;
 }
 
-bool HasMatch(const reference::DecodeOutcome& d, int32_t length, int32_t distance) {
+bool HasMatch(const OracleOutcome& d, int32_t length, int32_t distance) {
   for (const auto& s : d.Symbols)
     if ((length == 0 || s.Length == length) && (distance == 0 || s.Distance == distance))
       return true;
@@ -111,7 +111,7 @@ TEST(WriterEncoder, RoundTripsAtEveryLevel) {
   for (const Case& c : Cases()) {
     for (int level = kMinLevel; level <= kMaxLevel; ++level) {
       SCOPED_TRACE(std::string(c.What) + ", level " + std::to_string(level));
-      reference::DecodeOutcome d = RoundTrip(c.Dictionary, c.Data, level);
+      OracleOutcome d = RoundTrip(c.Dictionary, c.Data, level);
       if (c.WantLength != 0 || c.WantDistance != 0)
         EXPECT_TRUE(HasMatch(d, c.WantLength, c.WantDistance)) << "expected match not used";
     }
@@ -120,7 +120,7 @@ TEST(WriterEncoder, RoundTripsAtEveryLevel) {
 
 TEST(WriterEncoder, EnoughMatchesAndSymbolsToCrossRebuilds) {
   std::vector<uint8_t> data = Wordy(300000, 3);
-  reference::DecodeOutcome d = RoundTrip({}, data, kDefaultLevel);
+  OracleOutcome d = RoundTrip({}, data, kDefaultLevel);
   size_t matches = 0;
   for (const auto& s : d.Symbols) matches += s.Length > 1;
   EXPECT_GT(d.Symbols.size(), 4096u);
