@@ -2,6 +2,7 @@
 // buffer, which is not in use yet.
 #include "container/archive_header.h"
 
+#include "format/signed_core.h"
 #include "runtime/stop.h"
 
 void ReadHeaderBytes(BlockStream& s, void* buffer, int32_t count) {
@@ -50,3 +51,32 @@ void ReadProtectionHeader(BlockStream& s) {
   uint8_t high = ReadHeaderByte(s);
   s.CheckValue = static_cast<uint16_t>(((flag ^ high) << 8) | (flag ^ low));
 }
+
+#ifndef VARNOW_NO_SIGNATURES
+SizeVerdict CheckArchiveSize(BlockStream& s, const uint8_t* core, int32_t originalSize) {
+  int32_t fileSize = s.ArchiveSize;
+  if (fileSize == originalSize) return kSizeMatches;
+  if (fileSize < originalSize) return kFileSmaller;
+  SignedFields fields = FindSignedFields(core);
+  if (fields.CheckSum == 0 || originalSize <= kCoreSize) return kFileLarger;
+  // The table starts at a multiple of 8, fewer than 8 bytes after the
+  // archive, and ends the file. Its size, taken as signed, is positive: a
+  // file of 2^31 bytes or more is never opened, and a table that ends
+  // before the file is no table.
+  uint32_t offset = LittleEndian32(core + fields.CertificateEntry);
+  int32_t size = static_cast<int32_t>(LittleEndian32(core + fields.CertificateEntry + 4));
+  uint32_t padding = offset - static_cast<uint32_t>(originalSize);
+  if ((offset & (kCertificateAlign - 1)) != 0 || padding >= kCertificateAlign || size <= 0 ||
+      static_cast<uint32_t>(fileSize) - offset != static_cast<uint32_t>(size))
+    return kFileLarger;
+  uint8_t zeros[kCertificateAlign];
+  if (SysReadAt(s.ArchiveFile, originalSize, zeros, static_cast<int32_t>(padding)) !=
+      static_cast<int32_t>(padding))
+    ReadError(kStopReadFailed);
+  while (padding > 0)
+    if (zeros[--padding] != 0) return kFileLarger;
+  s.ArchiveSize = originalSize;
+  s.CertificateFollows = true;
+  return kSizeSigned;
+}
+#endif

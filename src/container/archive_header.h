@@ -23,8 +23,28 @@ void ReadProtectionHeader(BlockStream& s);
 
 // How the file's size compares with the size its header records. A file of
 // exactly kCoreSize bytes is a bare core and holds no header at all.
-enum SizeVerdict : int32_t { kSizeMatches, kFileSmaller, kFileLarger };
-inline SizeVerdict CheckArchiveSize(int32_t fileSize, int32_t originalSize) {
-  if (fileSize == originalSize) return kSizeMatches;
-  return fileSize < originalSize ? kFileSmaller : kFileLarger;
+enum SizeVerdict : int32_t {
+  kSizeMatches,  // the file is the archive
+  kFileSmaller,  // refused: cut short
+  kFileLarger,   // refused: bytes added
+  kSizeSigned,   // the archive, then a certificate table appended by signing
+};
+#ifndef VARNOW_NO_SIGNATURES
+// The one size rule of the Windows core and the writer's reader;
+// s.ArchiveSize holds the file's size. A longer file is sound only when the
+// excess is exactly the certificate table that core's header points at: it
+// starts at originalSize rounded up to 8, after zero bytes only, is not
+// empty, and ends the file. Then the archive ends at originalSize:
+// ArchiveSize becomes that and CertificateFollows is set, so the block
+// stream reads no further.
+SizeVerdict CheckArchiveSize(BlockStream& s, const uint8_t* core, int32_t originalSize);
+inline bool SizeRefused(SizeVerdict v) { return v != kSizeMatches && v != kSizeSigned; }
+#else
+// The Linux core (VARNOW_NO_SIGNATURES): its image is no PE file and can
+// never be signed, so every longer file is refused, as it always was.
+inline SizeVerdict CheckArchiveSize(BlockStream& s, const uint8_t*, int32_t originalSize) {
+  if (s.ArchiveSize == originalSize) return kSizeMatches;
+  return s.ArchiveSize < originalSize ? kFileSmaller : kFileLarger;
 }
+inline bool SizeRefused(SizeVerdict v) { return v != kSizeMatches; }
+#endif

@@ -10,9 +10,18 @@
 #include "runtime/stop.h"
 
 static void ReadBlock(BlockStream& s) {
+  int32_t want = kBlockSize;
+#ifndef VARNOW_NO_SIGNATURES
+  // A signed file goes on after the archive: the last block ends where it does.
+  if (s.CertificateFollows) {
+    int32_t position = SysFilePosition(s.ArchiveFile);
+    if (position < 0) ReadError(kStopReadFailed);
+    if (s.ArchiveSize - position < want) want = s.ArchiveSize - position;
+  }
+#endif
   int32_t n = 0;
-  while (n < kBlockSize) {
-    int32_t got = SysReadFile(s.ArchiveFile, s.BlockBuffer + n, kBlockSize - n);
+  while (n < want) {
+    int32_t got = SysReadFile(s.ArchiveFile, s.BlockBuffer + n, want - n);
     if (got < 0) ReadError(kStopReadFailed);
     if (got == 0) break;
     n += got;

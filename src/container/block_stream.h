@@ -11,8 +11,11 @@
 #include "platform/platform.h"
 
 struct BlockStream {
-  FileHandle ArchiveFile;           // the program's own file, read-only
-  int32_t ArchiveSize;              // its size in bytes, as checked at opening
+  FileHandle ArchiveFile;  // the program's own file, read-only
+  int32_t ArchiveSize;     // where the archive ends: as checked at opening
+#ifndef VARNOW_NO_SIGNATURES
+  bool CertificateFollows;  // a signature follows the archive: read no further
+#endif
   uint8_t BlockBuffer[kBlockSize];  // the current block, unscrambled in place
   int32_t BlockDataLength;          // data bytes in the current block
   int32_t ConsumedCount;            // payload bytes handed out so far

@@ -7,6 +7,9 @@ void ResetEntryLoop(EntryLoopState& x, bool windowsNames) {
   BlockStream& s = x.Stream;
   s.ArchiveFile = kNoFile;
   s.ArchiveSize = 0;
+#ifndef VARNOW_NO_SIGNATURES
+  s.CertificateFollows = false;
+#endif
   s.BlockDataLength = 0;
   s.ConsumedCount = 0;
   s.EndOfArchive = false;

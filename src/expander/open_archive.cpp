@@ -62,8 +62,10 @@ void OpenArchive() {
   }
   ReadHeaderBytes(s, gState.CoreImage, kCoreSize);
   gState.OriginalSize = ReadOriginalSize(s);
-  SizeVerdict verdict = CheckArchiveSize(s.ArchiveSize, gState.OriginalSize);
-  if (verdict != kSizeMatches) {
+  // A signed Windows distributable ends with its certificate table, which
+  // the rule accepts and cuts off; every other size is refused.
+  SizeVerdict verdict = CheckArchiveSize(s, gState.CoreImage, gState.OriginalSize);
+  if (SizeRefused(verdict)) {
     WriteLine(verdict == kFileSmaller ? kSmallerMessage : kLargerMessage);
     WaitForEnter();
     RefuseArchive();

@@ -27,6 +27,9 @@ enum ItemKind : int32_t {
 FileHandle SysOpenOwnFile();
 // Bytes read (0 at the end of the file), or -1 on an error of the system.
 int32_t SysReadFile(FileHandle file, void* buffer, int32_t count);
+// Reads count bytes from offset on, leaving the read position where it was:
+// bytes read (fewer only at the end of the file), or -1 on an error.
+int32_t SysReadAt(FileHandle file, int32_t offset, void* buffer, int32_t count);
 // Bytes written, or -1 on an error of the system.
 int32_t SysWriteFile(FileHandle file, const void* data, int32_t count);
 // Size and read position in bytes; -1 on error or when not representable.

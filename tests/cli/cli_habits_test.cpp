@@ -4,13 +4,16 @@
 // error, texts in neither, and paths that must or must not exist after it.
 // Covers --version, pack's selection, name report, long Windows paths,
 // SOURCE_DATE_EPOCH and --force, list --json, several FILEs, the core's
-// identity, files that are not distributables, and extract's selection.
+// identity, files that are not distributables, extract's selection, and
+// signed Windows distributables (signed here by hand as a signing tool does).
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <regex>
 
 #include "cli_harness.h"
+#include "format/signed_core.h"
+#include "writer/archive_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -44,6 +47,44 @@ Bytes Cut(const Bytes& b, size_t from, size_t to) {
 
 void PutSize(Bytes& file, uint32_t size) {
   for (int i = 0; i < 4; ++i) file[kCore + i] = static_cast<uint8_t>(size >> (8 * i));
+}
+
+void Put32(Bytes& file, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) file[at + size_t(i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// What signing does to a Windows distributable: zero bytes up to a multiple
+// of 8, a certificate table of tableBytes, its offset and size in the core's
+// certificate-table entry, and a new CheckSum.
+Bytes SignedCopy(Bytes file, uint32_t tableBytes) {
+  const SignedFields f = FindSignedFields(file.data());
+  if (f.CheckSum == 0) throw std::runtime_error("setup failed: no PE core to sign");
+  while (file.size() % 8 != 0) file.push_back(0);
+  Put32(file, size_t(f.CertificateEntry), static_cast<uint32_t>(file.size()));
+  Put32(file, size_t(f.CertificateEntry) + 4, tableBytes);
+  Put32(file, size_t(f.CheckSum), 0x00C0FFEE);
+  const Bytes table = PatternData(tableBytes, 5);
+  file.insert(file.end(), table.begin(), table.end());
+  return file;
+}
+
+// An archive whose only file is the core itself, packed the way a varnow
+// without fences did (the writer is shown a core whose headers it cannot
+// find), then given the real core back and signed: its file draws on the
+// header fields that signing rewrote.
+Bytes OldArchiveSigned(const Bytes& core) {
+  Bytes hidden = core;
+  hidden[0] = 'N';
+  ArchiveEntry e;
+  e.Name = "core.bin";
+  e.Data = hidden;
+  PackOptions options;
+  options.Level = 9;
+  Bytes file;
+  PackResult r = WriteArchiveToVector(hidden, std::span(&e, 1), options, file);
+  if (!r.Ok) throw std::runtime_error("setup failed: " + r.Error);
+  file[0] = 'M';
+  return SignedCopy(file, 1024);
 }
 
 // Sources, distributables and files that only look like them.
@@ -95,6 +136,22 @@ void MakeSandbox(const Sandbox& b) {
   Bytes noiseOpen = noise;
   noiseOpen.insert(noiseOpen.end(), open.begin() + kCore, open.end());
   WriteFile(b / "noise-open.bin", noiseOpen);
+  // Signed, and three files whose excess is no certificate table.
+  const Bytes signedWin = SignedCopy(win, 1200);
+  WriteFile(b / "signed.exe", signedWin);
+  Bytes plus1 = signedWin;
+  plus1.push_back(0);
+  WriteFile(b / "signed-plus1.exe", plus1);
+  Bytes elsewhere = signedWin;
+  const SignedFields f = FindSignedFields(win.data());
+  Put32(elsewhere, size_t(f.CertificateEntry), static_cast<uint32_t>(signedWin.size() - 1200 + 8));
+  Put32(elsewhere, size_t(f.CertificateEntry) + 4, 1200 - 8);
+  WriteFile(b / "signed-elsewhere.exe", elsewhere);
+  // Only the CheckSum stamped (not signed): still the known core.
+  Bytes stamped = win;
+  Put32(stamped, size_t(f.CheckSum), 0x00012345);
+  WriteFile(b / "stamped.exe", stamped);
+  WriteFile(b / "old-signed.exe", OldArchiveSigned(Cut(win, 0, kCore)));
 }
 
 class CliHabits : public ::testing::TestWithParam<Case> {};
@@ -403,6 +460,36 @@ INSTANTIATE_TEST_SUITE_P(
                "",
                "",
                true}}},
+        Case{"signed: list, test and extract read it",
+             {{{"list", "signed.exe"},
+               0,
+               {kCoreLine + "Windows core of varnow %V\n",
+                "protected: no\nsigned:    certificate table of 1200 bytes (not verified here)\n",
+                "src\\a.txt"}},
+              {{"list", "--json", "signed.exe"},
+               0,
+               {"\"signed\": \"certificate table of 1200 bytes (not verified here)\", "
+                "\"certificate_table_bytes\": 1200"}},
+              {{"list", "--json", "win.exe"},
+               0,
+               {"\"signed\": null, \"certificate_table_bytes\": 0"}},
+              {{"list", "win.exe"}, 0, {}, "", {"signed:"}},
+              {{"test", "signed.exe"},
+               0,
+               {"signed.exe: sound: 6 files",
+                "signed.exe: signed: certificate table of 1200 bytes (not verified here)\n"}},
+              {{"extract", "-C", "x", "signed.exe"}, 0, {}, "", {}, {"@/x/src/a.txt"}},
+              {{"test", "stamped.exe"}, 0, {"stamped.exe: sound: 6 files"}, "", {"signed:"}}}},
+        Case{"signed: any other excess reported as before",
+             {{{"test", "signed-plus1.exe"}, 2, {}, "(bytes added)"},
+              {{"test", "signed-elsewhere.exe"}, 2, {}, "(bytes added)"},
+              {{"list", "signed-elsewhere.exe"}, 2, {}, "(bytes added)"}}},
+        Case{"signed after packing by a writer that drew on the header fields",
+             {{{"test", "old-signed.exe"},
+               2,
+               {},
+               "old-signed.exe: signed after packing, and its files draw on the core's header "
+               "fields that signing rewrote"}}},
         Case{"extract to standard output and a folder",
              {{{"extract", "-O", "-C", "x", "lin"}, 1, {}, "excludes"}}}),
     [](const ::testing::TestParamInfo<Case>& info) {

@@ -13,6 +13,44 @@ Bytes TestCore() {
   return core;
 }
 
+namespace {
+
+constexpr int32_t kPeHeaderAt = 0x80;
+constexpr int32_t kOptionalHeaderAt = kPeHeaderAt + 24;
+
+void PutLittle(Bytes& out, size_t at, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+Bytes PeTestCore(bool plus) {
+  Bytes core = TestCore();
+  core[0] = 'M';
+  core[1] = 'Z';
+  PutLittle(core, 0x3C, kPeHeaderAt, 4);
+  PutLittle(core, kPeHeaderAt, 0x4550, 4);                      // "PE\0\0"
+  PutLittle(core, kPeHeaderAt + 20, plus ? 240 : 224, 2);       // SizeOfOptionalHeader
+  PutLittle(core, kOptionalHeaderAt, plus ? 0x20B : 0x10B, 2);  // magic
+  const int32_t directory = kOptionalHeaderAt + (plus ? 112 : 96);
+  PutLittle(core, directory - 4, 16, 4);  // NumberOfRvaAndSizes
+  PutLittle(core, PeTestCheckSumAt(plus), 0, 4);
+  PutLittle(core, PeTestCertificateEntryAt(plus), 0, 8);
+  return core;
+}
+
+int32_t PeTestCheckSumAt(bool) { return kOptionalHeaderAt + 64; }
+int32_t PeTestCertificateEntryAt(bool plus) { return kOptionalHeaderAt + (plus ? 112 : 96) + 32; }
+
+void AppendCertificateTable(Bytes& file, int32_t checkSumAt, int32_t entryAt, uint32_t tableBytes) {
+  while (file.size() % 8 != 0) file.push_back(0);
+  PutLittle(file, size_t(entryAt), file.size(), 4);
+  PutLittle(file, size_t(entryAt) + 4, tableBytes, 4);
+  PutLittle(file, size_t(checkSumAt), 0x5A5A0000u + tableBytes, 4);
+  Bytes table = PatternBytes(tableBytes, tableBytes);
+  file.insert(file.end(), table.begin(), table.end());
+}
+
 void AppendLittle(Bytes& out, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }

@@ -22,6 +22,21 @@ struct ArchiveParts {
   Bytes Payload;         // the entry records
 };
 
+// TestCore with the headers of a Windows program in front: "MZ", the PE
+// signature at 0x80, a PE32 (plus: PE32+) optional header with a data
+// directory of 16 entries. Only the fields that locate the CheckSum and the
+// certificate-table entry are set; the rest stays the test core's bytes.
+Bytes PeTestCore(bool plus);
+// Image offsets of that core's CheckSum and certificate-table entry.
+int32_t PeTestCheckSumAt(bool plus);
+int32_t PeTestCertificateEntryAt(bool plus);
+
+// What signing does to a distributable of a PE core: zero bytes up to a
+// multiple of 8, then a certificate table of tableBytes bytes (a fixed
+// pattern), its offset and size written to the entry at entryAt and a new
+// CheckSum to the field at checkSumAt.
+void AppendCertificateTable(Bytes& file, int32_t checkSumAt, int32_t entryAt, uint32_t tableBytes);
+
 // The blocks of a payload: 4096 data bytes each, scrambled with password (if
 // not empty) from stream index 0, each followed by its check, high byte first.
 Bytes BuildBlocks(const Bytes& payload, const std::string& password);

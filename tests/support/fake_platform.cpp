@@ -102,6 +102,20 @@ int32_t SysReadFile(FileHandle file, void* buffer, int32_t count) {
   return static_cast<int32_t>(n);
 }
 
+int32_t SysReadAt(FileHandle file, int32_t offset, void* buffer, int32_t count) {
+  FaultKind fault = Faulted(kOpReadAt);
+  OpenFile* f = Lookup(file);
+  if (f == nullptr || fault == kFaultFail || count < 0 || offset < 0) return -1;
+  std::vector<uint8_t>* data = Contents(*f);
+  if (data == nullptr) return -1;
+  size_t at = static_cast<size_t>(offset);
+  size_t left = at < data->size() ? data->size() - at : 0;
+  size_t n = std::min(left, static_cast<size_t>(count));
+  if (fault == kFaultShort && n > 0) n -= 1;
+  if (n > 0) std::memcpy(buffer, data->data() + at, n);
+  return static_cast<int32_t>(n);
+}
+
 int32_t SysWriteFile(FileHandle file, const void* data, int32_t count) {
   FaultKind fault = Faulted(kOpWrite);
   OpenFile* f = Lookup(file);

@@ -24,6 +24,7 @@ enum FakeOp : int {
   kOpFind,
   kOpCreateFolder,
   kOpSetTimes,
+  kOpReadAt,
   kOpCount
 };
 

@@ -16,6 +16,7 @@
 #include "container/archive_header.h"
 #include "entries/entry_steps.h"
 #include "format/crc16.h"
+#include "format/signed_core.h"
 #include "runtime/stop.h"
 #include "text_codec.h"
 
@@ -129,17 +130,28 @@ Status ArchiveReader::CheckSizes(const std::string& shown, std::span<const Known
     return Damaged(shown + ": cannot read: " + strerror(errno));
   }
   info_.Core = SniffCoreKind(coreImage_);
+  // Signing rewrites two fields of a Windows core's header: the core is
+  // known whatever they hold.
+  const SignedFields fields = FindSignedFields(coreImage_);
   for (const KnownCore& k : known) {
-    if (k.Bytes.size() == static_cast<size_t>(kCoreSize) &&
-        memcmp(k.Bytes.data(), coreImage_, kCoreSize) == 0) {
+    if (k.Bytes.size() == static_cast<size_t>(kCoreSize) && SameCoreBytes(k.Bytes, coreImage_)) {
       info_.Core = k.Kind;
       info_.CoreName = k.Name;
+      knownCore_ = k.Bytes;
+      info_.SignedFieldsDiffer = memcmp(k.Bytes.data(), coreImage_, kCoreSize) != 0;
       break;
     }
   }
   loop_->Entries.WindowsNames = info_.Core == CoreKind::kWindows;
-  const SizeVerdict verdict = CheckArchiveSize(s.ArchiveSize, info_.OriginalSize);
-  if (verdict == kSizeMatches) return Success();
+  SizeVerdict verdict;
+  try {
+    verdict = CheckArchiveSize(s, coreImage_, info_.OriginalSize);
+  } catch (const CoreStop&) {
+    return Damaged(shown + ": cannot read: " + strerror(errno));
+  }
+  if (verdict == kSizeSigned)
+    info_.CertificateBytes = LittleEndian32(coreImage_ + fields.CertificateEntry + 4);
+  if (verdict == kSizeMatches || verdict == kSizeSigned) return Success();
   if (info_.CoreName.empty())
     return Broken(shown, "its size field records " + std::to_string(info_.OriginalSize) +
                              " bytes for a file of " + std::to_string(info_.FileBytes));
@@ -148,10 +160,28 @@ Status ArchiveReader::CheckSizes(const std::string& shown, std::span<const Known
                            (verdict == kFileSmaller ? " (cut short)" : " (bytes added)"));
 }
 
+Status ArchiveReader::Reopen(std::span<const KnownCore> known) {
+  const BlockStream& s = loop_->Stream;
+  const std::string password(s.Password, static_cast<size_t>(s.PasswordLength));
+  const bool unlocked = unlocked_;
+  const std::string path = info_.Path;
+  Status result = Open(path, known);
+  if (result.Ok() && unlocked) result = Unlock(password);
+  return result;
+}
+
+void ArchiveReader::UseKnownCoreFields() {
+  const SignedFields fields = FindSignedFields(coreImage_);
+  if (knownCore_.size() != static_cast<size_t>(kCoreSize) || fields.CheckSum == 0) return;
+  memcpy(coreImage_ + fields.CheckSum, knownCore_.data() + fields.CheckSum, kCheckSumBytes);
+  memcpy(coreImage_ + fields.CertificateEntry, knownCore_.data() + fields.CertificateEntry,
+         kCertificateEntryBytes);
+}
+
 Status ArchiveReader::ReadHeaderTexts(const std::string& shown) {
   BlockStream& s = loop_->Stream;
   bool readFailed = false;
-  const int64_t commentLength = FindTextLength(fd_, kCoreSize + 4, info_.FileBytes, &readFailed);
+  const int64_t commentLength = FindTextLength(fd_, kCoreSize + 4, info_.ArchiveEnd(), &readFailed);
   if (readFailed) return Damaged(shown + ": cannot read: " + strerror(errno));
   if (commentLength < 0) return Broken(shown, "the archive header is cut short");
   try {
@@ -171,7 +201,7 @@ Status ArchiveReader::ReadHeaderTexts(const std::string& shown) {
   off_t at = lseek(fd_, 0, SEEK_CUR);
   if (at < 0) return Damaged(shown + ": cannot read: " + strerror(errno));
   info_.StreamOffset = static_cast<int32_t>(at);
-  if (info_.StreamOffset >= info_.FileBytes)
+  if (info_.StreamOffset >= info_.ArchiveEnd())
     return Broken(shown, "the archive has no entries (nothing after its header)");
   return Success();
 }
@@ -330,7 +360,7 @@ Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
   if (fd_ < 0) return Damaged(shown + ": not open");
   if (info_.IsProtected && !unlocked_) return Refused(shown + ": protected; a password is needed");
   Walk walk(*this, callbacks, *ParseCodePage(info_.Core == CoreKind::kWindows ? "1252" : "UTF-8"));
-  walk.DataTotal = StreamDataBytes(info_.FileBytes - info_.StreamOffset);
+  walk.DataTotal = StreamDataBytes(info_.ArchiveEnd() - info_.StreamOffset);
   loop_->Entries.EntryNameLength = -1;
   const EntryHandlers handlers = {Walk::Folder, Walk::BeginFile, Walk::EndFile, &walk};
   Status result;

@@ -29,6 +29,16 @@ struct ArchiveInfo {
   int32_t StreamOffset = 0;  // file offset of the block stream
   CoreKind Core = CoreKind::kUnknown;
   std::string CoreName;  // the known core it starts with; empty when none matches
+  // A signed Windows distributable: the certificate table after the archive
+  // (its size; 0 when the file is not signed). The archive ends at
+  // OriginalSize. The table is found, not verified.
+  int64_t CertificateBytes = 0;
+  // The core is a known one, but holds other bytes than it in the header
+  // fields that signing rewrites (the CheckSum and the certificate entry).
+  bool SignedFieldsDiffer = false;
+  // Where the archive ends: before a signature's padding and table, else at
+  // the file's end.
+  int64_t ArchiveEnd() const { return CertificateBytes > 0 ? OriginalSize : FileBytes; }
 };
 
 struct EntryRecord {
@@ -78,6 +88,12 @@ class ArchiveReader {
   // Every entry in stored order, through the callbacks. Damaged (2) for a
   // broken block, a malformed entry or an archive that ends early.
   Status ReadEntries(const ReadCallbacks& callbacks);
+  // Decode with the known core's own bytes in the fields that signing
+  // rewrote, as packed, instead of the file's (before ReadEntries; only when
+  // SignedFieldsDiffer). What the file's core gives is what the expander does.
+  void UseKnownCoreFields();
+  // Opens the same file again for another pass, unlocked as before.
+  Status Reopen(std::span<const KnownCore> known);
 
  private:
   struct Walk;  // one pass of ReadEntries
@@ -93,5 +109,6 @@ class ArchiveReader {
   int fd_ = -1;
   bool unlocked_ = false;
   uint8_t coreImage_[kCoreSize] = {};
+  std::span<const uint8_t> knownCore_;    // the known core it matched, if any
   std::unique_ptr<EntryLoopState> loop_;  // some 6 MB: the history ring and the window
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli_status.h"
+#include "format/signed_core.h"
 
 enum class CoreKind { kWindows, kLinux, kUnknown };
 
@@ -42,4 +43,17 @@ inline CoreKind SniffCoreKind(std::span<const uint8_t> image) {
                                   4) == 0)
     return CoreKind::kLinux;
   return CoreKind::kUnknown;
+}
+// The same core, but for the header fields that signing a Windows
+// distributable rewrites (the CheckSum and the certificate-table entry),
+// which no archive of this varnow draws on. Both are kCoreSize bytes.
+inline bool SameCoreBytes(std::span<const uint8_t> known, const uint8_t* image) {
+  const SignedFields f = FindSignedFields(known.data());
+  if (f.CheckSum == 0) return memcmp(known.data(), image, known.size()) == 0;
+  const int32_t stretches[3][2] = {{0, f.CheckSum},
+                                   {f.CheckSum + kCheckSumBytes, f.CertificateEntry},
+                                   {f.CertificateEntry + kCertificateEntryBytes, kCoreSize}};
+  for (const auto& [from, to] : stretches)
+    if (memcmp(known.data() + from, image + from, size_t(to - from)) != 0) return false;
+  return true;
 }

@@ -102,7 +102,16 @@ std::string HeaderJsonFields(const ArchiveInfo& info, const CodePage& page) {
   out += ", \"protected\": ";
   out += info.IsProtected ? "true" : "false";
   out += ", \"stream_offset\": " + std::to_string(info.StreamOffset);
+  const std::string signature = SignatureText(info);
+  out += ", \"signed\": " + (signature.empty() ? "null" : JsonString(signature));
+  out += ", \"certificate_table_bytes\": " + std::to_string(info.CertificateBytes);
   return out;
+}
+
+std::string SignatureText(const ArchiveInfo& info) {
+  if (info.CertificateBytes == 0) return "";
+  return "certificate table of " + std::to_string(info.CertificateBytes) +
+         " bytes (not verified here)";
 }
 
 std::string RatioText(uint64_t inputBytes, uint64_t distributableBytes) {

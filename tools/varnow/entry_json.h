@@ -20,5 +20,9 @@ std::string EntryJson(const EntryRecord& record, const CodePage& page);
 // The header's fields as "key": value pairs (no braces), for the archive's object.
 std::string HeaderJsonFields(const ArchiveInfo& info, const CodePage& page);
 
+// What list says of a signature: "certificate table of N bytes (not verified
+// here)"; empty for a file that is not signed.
+std::string SignatureText(const ArchiveInfo& info);
+
 // The ratio as pack and list state it: the archive after the core against the input.
 std::string RatioText(uint64_t inputBytes, uint64_t distributableBytes);

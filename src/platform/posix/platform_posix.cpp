@@ -53,6 +53,12 @@ int32_t SysReadFile(FileHandle file, void* buffer, int32_t count) {
   }
 }
 
+// Reads of a regular file are not broken off by signals.
+int32_t SysReadAt(FileHandle file, int32_t offset, void* buffer, int32_t count) {
+  return static_cast<int32_t>(
+      pread(static_cast<int>(file), buffer, static_cast<size_t>(count), offset));
+}
+
 int32_t SysWriteFile(FileHandle file, const void* data, int32_t count) {
   const char* p = static_cast<const char*>(data);
   int32_t done = 0;

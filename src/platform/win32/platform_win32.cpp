@@ -59,6 +59,21 @@ int32_t SysReadFile(FileHandle file, void* buffer, int32_t count) {
   return static_cast<int32_t>(done);
 }
 
+// A read at an offset moves the pointer of a file opened for synchronous
+// reads, so the pointer is put back after it.
+int32_t SysReadAt(FileHandle file, int32_t offset, void* buffer, int32_t count) {
+  int32_t back = SysFilePosition(file);
+  if (back < 0) return -1;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  DWORD done = 0;
+  BOOL read = ReadFile(AsHandle(file), buffer, static_cast<DWORD>(count), &done, &at);
+  if (SetFilePointer(AsHandle(file), back, nullptr, FILE_BEGIN) != static_cast<DWORD>(back) ||
+      !read)
+    return -1;
+  return static_cast<int32_t>(done);
+}
+
 int32_t SysWriteFile(FileHandle file, const void* data, int32_t count) {
   DWORD done = 0;
   if (!WriteFile(AsHandle(file), data, static_cast<DWORD>(count), &done, nullptr)) return -1;
