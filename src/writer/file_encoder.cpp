@@ -50,9 +50,10 @@ int32_t MatchGain(const SymbolCoder& coder, const uint8_t* buffer, int32_t p, Ma
 }
 
 void LazyParse(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
-               const LevelParams& params, HashChainFinder& finder, SymbolCoder& coder,
-               ProgressTicker& ticker) {
+               std::span<const SourceFence> fences, const LevelParams& params,
+               HashChainFinder& finder, SymbolCoder& coder, ProgressTicker& ticker) {
   finder.Reset(buffer, size, params.Depth, params.Nice);
+  finder.SetFences(fences);
   const bool lazy = params.Parse == ParseKind::kLazy;
   for (int32_t p = 0; p < dictionaryLength; ++p) finder.Insert(p);
   int32_t p = dictionaryLength;
@@ -108,8 +109,9 @@ class OptimalParser {
   OptimalParser()
       : cacheMatches_(size_t{kCache} * TreeFinder::kMaxMatches), cacheCount_(kCache, 0) {}
 
-  void Run(const uint8_t* buffer, int32_t dictionaryLength, int32_t size, const LevelParams& params,
-           SymbolCoder& coder, ProgressTicker& ticker) {
+  void Run(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
+           std::span<const SourceFence> fences, const LevelParams& params, SymbolCoder& coder,
+           ProgressTicker& ticker) {
     buffer_ = buffer;
     dictionaryLength_ = dictionaryLength;
     size_ = size;
@@ -117,6 +119,7 @@ class OptimalParser {
     coder_ = &coder;
     prices_.Version = ~0u;
     finder_.Reset(buffer, size, std::min(params.Depth, kDictionaryInsertDepth), params.Nice);
+    finder_.SetFences(fences);
     for (int32_t p = 0; p < dictionaryLength_; ++p) finder_.Insert(p);
     finder_.SetMaxDepth(params.Depth);
     found_ = dictionaryLength_;
@@ -267,11 +270,19 @@ EncoderContext::~EncoderContext() = default;
 
 std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
                                             std::span<const uint8_t> data, int level,
-                                            const EncodeProgress& progress) {
+                                            const EncodeProgress& progress,
+                                            std::span<const SourceFence> fences) {
   std::vector<uint8_t> out;
   if (data.empty()) return out;
   const LevelParams& params = ParamsOf(level);
-  dictionary = dictionary.last(std::min<size_t>(dictionary.size(), kDictionaryLimit));
+  // Only the dictionary's last kDictionaryLimit bytes reach the window; the
+  // fences move with them.
+  const int32_t dropped = static_cast<int32_t>(
+      dictionary.size() - std::min<size_t>(dictionary.size(), kDictionaryLimit));
+  dictionary = dictionary.last(dictionary.size() - size_t(dropped));
+  std::vector<SourceFence> kept;
+  for (const SourceFence& f : fences)
+    if (f.End > dropped) kept.push_back({std::max(f.Start - dropped, 0), f.End - dropped});
   std::vector<uint8_t>& buffer = parts_->Buffer;
   buffer.resize(dictionary.size() + data.size());
   if (!dictionary.empty()) std::memcpy(buffer.data(), dictionary.data(), dictionary.size());
@@ -286,9 +297,9 @@ std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
   ProgressTicker ticker(progress, start);
   if (params.Parse == ParseKind::kOptimal) {
     if (!parts_->Optimal) parts_->Optimal = std::make_unique<OptimalParser>();
-    parts_->Optimal->Run(buffer.data(), start, size, params, coder, ticker);
+    parts_->Optimal->Run(buffer.data(), start, size, kept, params, coder, ticker);
   } else {
-    LazyParse(buffer.data(), start, size, params, parts_->Chains, coder, ticker);
+    LazyParse(buffer.data(), start, size, kept, params, parts_->Chains, coder, ticker);
   }
   bits.Flush();
   // A big file's buffer is not kept for the next, usually small, one.
@@ -300,7 +311,8 @@ std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
 
 std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
                                     std::span<const uint8_t> data, int level,
-                                    const EncodeProgress& progress) {
+                                    const EncodeProgress& progress,
+                                    std::span<const SourceFence> fences) {
   EncoderContext context;
-  return context.Encode(dictionary, data, level, progress);
+  return context.Encode(dictionary, data, level, progress, fences);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "writer/level_params.h"
+#include "writer/match_finder.h"
 
 // Called now and then with the number of data bytes coded so far.
 using EncodeProgress = std::function<void(int64_t bytesDone)>;
@@ -29,9 +30,11 @@ class EncoderContext {
 
   // dictionary: at most 16384 bytes (kDictionaryLimit), the window's preset
   // content; data: the bytes to code, fewer than 2^31; level: 1 (fastest) to
-  // 9 (smallest), as kLevelTable describes.
+  // 9 (smallest), as kLevelTable describes; fences: stretches of the
+  // dictionary (its offsets, in increasing order) that no match copies from.
   std::vector<uint8_t> Encode(std::span<const uint8_t> dictionary, std::span<const uint8_t> data,
-                              int level, const EncodeProgress& progress = {});
+                              int level, const EncodeProgress& progress = {},
+                              std::span<const SourceFence> fences = {});
 
  private:
   struct Parts;
@@ -41,4 +44,5 @@ class EncoderContext {
 // The same with a context of its own, for single calls.
 std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,
                                     std::span<const uint8_t> data, int level,
-                                    const EncodeProgress& progress = {});
+                                    const EncodeProgress& progress = {},
+                                    std::span<const SourceFence> fences = {});

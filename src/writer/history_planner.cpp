@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "format/format.h"
+#include "format/signed_core.h"
 #include "writer/common_length.h"
 #include "writer/parallel_for.h"
 
@@ -67,6 +68,12 @@ HistoryView::HistoryView(std::span<const uint8_t> core, std::vector<std::span<co
                          unsigned threads)
     : core_(core), files_(std::move(files)) {
   coreSignature_ = MakeSignature(core_);
+  if (core_.size() == size_t(kCoreSize)) {
+    const SignedFields fields = FindSignedFields(core_.data());
+    if (fields.CheckSum != 0)
+      coreFences_ = {{fields.CheckSum, fields.CheckSum + kCheckSumBytes},
+                     {fields.CertificateEntry, fields.CertificateEntry + kCertificateEntryBytes}};
+  }
   signatures_.resize(files_.size());
   ParallelFor(files_.size(), threads,
               [&](unsigned, size_t i) { signatures_[i] = MakeSignature(files_[i]); });
@@ -104,6 +111,9 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
     if (!history.SlotFor(index, r, &slot)) break;
     int32_t prefix =
         std::min<int32_t>(SharedBeginning(slot, data), static_cast<int32_t>(data.size()));
+    // A prefix is copied verbatim: from the core it stops before the first fence.
+    if (r == coreBack && !history.CoreFences().empty())
+      prefix = std::min(prefix, history.CoreFences().front().Start);
     int32_t common = CommonCount(own, history.Signature(index - r));
     candidates.push_back({r, prefix, common * kSignatureWeight + prefix});
   }
@@ -125,6 +135,20 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
     DictionaryChoice d = ChooseDictionary(static_cast<int32_t>(slot.size()), c.PrefixLength);
     return slot.subspan(size_t(d.DictionaryStart), size_t(d.DictionaryLength));
   };
+  // The core's fences as offsets into the dictionary taken from it.
+  auto fencesOf = [&](const Candidate& c) {
+    std::vector<SourceFence> fences;
+    if (c.RefBack != coreBack) return fences;
+    std::span<const uint8_t> slot;
+    history.SlotFor(index, c.RefBack, &slot);
+    DictionaryChoice d = ChooseDictionary(static_cast<int32_t>(slot.size()), c.PrefixLength);
+    for (const SourceFence& f : history.CoreFences()) {
+      const int32_t start = std::max(f.Start - d.DictionaryStart, 0);
+      const int32_t end = std::min(f.End - d.DictionaryStart, d.DictionaryLength);
+      if (start < end) fences.push_back({start, end});
+    }
+    return fences;
+  };
 
   size_t best = 0;
   std::vector<uint8_t> bestData;
@@ -136,8 +160,9 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
       std::span<const uint8_t> rest = data.subspan(size_t(c.PrefixLength));
       bool whole = rest.size() <= size_t(lp.TrialLength);
       int trialLevel = lp.TrialLevel;
-      std::vector<uint8_t> coded = context.Encode(
-          dictionaryOf(c), rest.first(std::min(rest.size(), size_t(lp.TrialLength))), trialLevel);
+      std::vector<uint8_t> coded =
+          context.Encode(dictionaryOf(c), rest.first(std::min(rest.size(), size_t(lp.TrialLength))),
+                         trialLevel, {}, fencesOf(c));
       int64_t cost = int64_t(coded.size()) + ReferenceBytes(storedBack(c));
       if (cost < bestCost) {
         bestCost = cost;
@@ -154,7 +179,7 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
     plan.Data = std::move(bestData);
   } else {
     plan.Data = context.Encode(dictionaryOf(choice), data.subspan(size_t(choice.PrefixLength)),
-                               level, progress);
+                               level, progress, fencesOf(choice));
   }
   return plan;
 }

@@ -4,6 +4,9 @@
 // image in slot 0 until the 256th file replaces it. All data is in memory, so
 // the slot that any RefBack names for file k is known in advance, and every
 // file can be planned and coded on its own, in parallel with the others.
+// A Windows core's header fields that signing rewrites are fenced off: no
+// prefix and no match takes them from slot 0, so a signed distributable
+// expands the same bytes.
 #pragma once
 
 #include <stdint.h>
@@ -32,11 +35,16 @@ class HistoryView {
   // Sampled content hashes of the first bytes of a file (index >= 0) or of
   // the core image (index -1), sorted and without repeats.
   const std::vector<uint32_t>& Signature(int32_t index) const;
+  // The core image's bytes that signing may rewrite (its CheckSum and
+  // certificate-table entry), in increasing order; none for a core that is
+  // no PE file.
+  std::span<const SourceFence> CoreFences() const { return coreFences_; }
 
  private:
   std::span<const uint8_t> core_;
   std::vector<std::span<const uint8_t>> files_;
   std::vector<uint32_t> coreSignature_;
+  std::vector<SourceFence> coreFences_;
   std::vector<std::vector<uint32_t>> signatures_;
 };
 

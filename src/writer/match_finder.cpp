@@ -47,6 +47,22 @@ void FinderTables::StartRun(const uint8_t* buffer, int32_t size) {
   base_ = static_cast<uint32_t>(next);
   buffer_ = buffer;
   size_ = size;
+  fences_.clear();
+  fenceEnd_ = 0;
+}
+
+void FinderTables::SetFences(std::span<const SourceFence> fences) {
+  fences_.assign(fences.begin(), fences.end());
+  fenceEnd_ = fences_.empty() ? 0 : fences_.back().End;
+}
+
+int32_t FinderTables::FencedRoom(int32_t c, int32_t limit) const {
+  for (const SourceFence& f : fences_) {
+    if (c >= f.End) continue;
+    const int32_t room = c >= f.Start ? 0 : f.Start - c;
+    return room < limit ? room : limit;
+  }
+  return limit;
 }
 
 HashChainFinder::HashChainFinder(uint32_t stampLimit) : FinderTables(1, stampLimit) {}
@@ -79,8 +95,9 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
       int32_t distance = p - candidate;
       if (distance > maxDistance) break;
       const uint8_t* old = buffer_ + candidate;
-      if (old[best.Length] == cur[best.Length] || best.Length == 0) {
-        int32_t n = CommonLength(old, cur, 0, nice);
+      const int32_t room = SourceRoom(candidate, nice);
+      if (room > best.Length && (old[best.Length] == cur[best.Length] || best.Length == 0)) {
+        int32_t n = CommonLength(old, cur, 0, room);
         if (n > best.Length) {
           best = {n, distance};
           if (n >= nice) break;
@@ -89,11 +106,13 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
       candidate = PositionOf(links_[candidate & kRingMask]);
     }
     if (best.Length >= nice && nice < maxLength)
-      best.Length = CommonLength(buffer_ + p - best.Distance, cur, best.Length, maxLength);
+      best.Length = CommonLength(buffer_ + p - best.Distance, cur, best.Length,
+                                 SourceRoom(p - best.Distance, maxLength));
   }
   if (best.Length < 3 && maxLength >= 2) {
     int32_t candidate = PositionOf(head2_[Hash2(cur)]);
-    if (candidate >= 0 && p - candidate <= maxDistance) best = {2, p - candidate};
+    if (candidate >= 0 && p - candidate <= maxDistance && SourceRoom(candidate, 2) == 2)
+      best = {2, p - candidate};
   }
   if (best.Length < 2) best = {0, 0};
   Insert(p);
@@ -125,7 +144,7 @@ int32_t TreeFinder::Search(int32_t p, Match* out, bool report) {
   uint32_t h2 = Hash2(cur);
   if (report) {
     int32_t candidate = PositionOf(head2_[h2]);
-    if (candidate >= 0 && p - candidate <= maxDistance) {
+    if (candidate >= 0 && p - candidate <= maxDistance && SourceRoom(candidate, 2) == 2) {
       out[found++] = {2, p - candidate};
       bestLength = 2;
     }
@@ -152,10 +171,14 @@ int32_t TreeFinder::Search(int32_t p, Match* out, bool report) {
     int32_t n = lessLength < greaterLength ? lessLength : greaterLength;
     n = CommonLength(old, cur, n, limit);
     if (n > bestLength) {
-      bestLength = n;
-      if (report) {
-        if (found == kMaxMatches) --found;
-        out[found++] = {n, p - candidate};
+      // The tree is walked on the whole length; a fence only cuts the report.
+      const int32_t usable = SourceRoom(candidate, n);
+      if (usable > bestLength) {
+        bestLength = usable;
+        if (report) {
+          if (found == kMaxMatches) --found;
+          out[found++] = {usable, p - candidate};
+        }
       }
       if (n == limit) {
         *less = pair[0];
@@ -177,7 +200,8 @@ int32_t TreeFinder::Search(int32_t p, Match* out, bool report) {
   }
   if (report && found > 0 && out[found - 1].Length == limit && limit < maxLength) {
     Match& last = out[found - 1];
-    last.Length = CommonLength(cur - last.Distance, cur, last.Length, maxLength);
+    last.Length = CommonLength(cur - last.Distance, cur, last.Length,
+                               SourceRoom(p - last.Distance, maxLength));
   }
   return found;
 }

@@ -8,12 +8,14 @@
 //   the matches of every new length with the nearest distance (optimal parse).
 // A finder is made once per thread and Reset for every buffer: its tables
 // hold stamps (a per-run base plus the position), so the entries of earlier
-// runs read as empty without clearing the tables each time.
+// runs read as empty without clearing the tables each time. Fences, set
+// after the Reset, keep matches from copying certain dictionary bytes.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include <span>
 #include <vector>
 
 struct Match {
@@ -23,6 +25,14 @@ struct Match {
 
 inline constexpr uint32_t kStampLimit = 0xFFFFFFFF;
 
+// Buffer positions Start to End - 1 that no match may copy from: dictionary
+// bytes that may differ when the data is expanded (a signed core's header
+// fields). A match from before a fence is cut short at it.
+struct SourceFence {
+  int32_t Start;
+  int32_t End;
+};
+
 // The tables both finders share: heads by 3-byte hash and by 2-byte value,
 // and a ring of links by position. Stamp 0 is never a position of any run.
 class FinderTables {
@@ -30,8 +40,15 @@ class FinderTables {
   // stampLimit: stamps stay below it; past it the tables are cleared and
   // stamps start again at 1. Tests lower it to reach that moment.
   FinderTables(size_t linksPerPosition, uint32_t stampLimit);
-  // Starts a run over a new buffer: every stamp stored so far becomes stale.
+  // Starts a run over a new buffer: every stamp stored so far becomes stale,
+  // and there are no fences.
   void StartRun(const uint8_t* buffer, int32_t size);
+  // The longest match that may copy from position c, at most limit: up to
+  // the first fenced byte from c on. Nothing to check past the last fence.
+  int32_t SourceRoom(int32_t c, int32_t limit) const {
+    return c >= fenceEnd_ ? limit : FencedRoom(c, limit);
+  }
+  int32_t FencedRoom(int32_t c, int32_t limit) const;
   uint32_t Stamp(int32_t p) const { return base_ + static_cast<uint32_t>(p); }
   // The position of a stamp, or -1 when it is empty or from an earlier run.
   int32_t PositionOf(uint32_t stamp) const {
@@ -42,13 +59,20 @@ class FinderTables {
   int32_t size_ = 0;
   uint32_t stampLimit_;
   uint32_t base_ = 1;
-  std::vector<uint32_t> head3_;  // newest position of each 3-byte hash
-  std::vector<uint32_t> head2_;  // newest position of each 2-byte value
-  std::vector<uint32_t> links_;  // by p mod ring: previous on the chain, or two children
+  std::vector<uint32_t> head3_;      // newest position of each 3-byte hash
+  std::vector<uint32_t> head2_;      // newest position of each 2-byte value
+  std::vector<uint32_t> links_;      // by p mod ring: previous on the chain, or two children
+  std::vector<SourceFence> fences_;  // in increasing order, not overlapping
+  int32_t fenceEnd_ = 0;             // end of the last fence, 0 without any
+
+ public:
+  // Fences for this run: in increasing order, not overlapping.
+  void SetFences(std::span<const SourceFence> fences);
 };
 
 class HashChainFinder : private FinderTables {
  public:
+  using FinderTables::SetFences;
   explicit HashChainFinder(uint32_t stampLimit = kStampLimit);
   // Starts over on a new buffer with the given search limits.
   void Reset(const uint8_t* buffer, int32_t size, int32_t maxChain, int32_t niceLength);
@@ -65,6 +89,7 @@ class HashChainFinder : private FinderTables {
 
 class TreeFinder : private FinderTables {
  public:
+  using FinderTables::SetFences;
   // At most this many matches are reported at one position.
   static constexpr int32_t kMaxMatches = 72;
 
