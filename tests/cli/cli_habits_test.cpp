@@ -63,7 +63,7 @@ Bytes SignedCopy(Bytes file, uint32_t tableBytes) {
   Put32(file, size_t(f.CertificateEntry), static_cast<uint32_t>(file.size()));
   Put32(file, size_t(f.CertificateEntry) + 4, tableBytes);
   Put32(file, size_t(f.CheckSum), 0x00C0FFEE);
-  const Bytes table = PatternData(tableBytes, 5);
+  const Bytes table = test_bytes::Random(tableBytes, 5);
   file.insert(file.end(), table.begin(), table.end());
   return file;
 }

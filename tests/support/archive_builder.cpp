@@ -1,6 +1,8 @@
 // Builders of test distributables, using the project's own Crc16.
 #include "archive_builder.h"
 
+#include "test_bytes.h"
+
 #include "format/crc16.h"
 
 Bytes TestCore() {
@@ -47,7 +49,7 @@ void AppendCertificateTable(Bytes& file, int32_t checkSumAt, int32_t entryAt, ui
   PutLittle(file, size_t(entryAt), file.size(), 4);
   PutLittle(file, size_t(entryAt) + 4, tableBytes, 4);
   PutLittle(file, size_t(checkSumAt), 0x5A5A0000u + tableBytes, 4);
-  Bytes table = PatternBytes(tableBytes, tableBytes);
+  Bytes table = test_bytes::Random(tableBytes, tableBytes);
   file.insert(file.end(), table.begin(), table.end());
 }
 

@@ -32,7 +32,7 @@ int ReadBody() {
   s.ArchiveFile = SysOpenOwnFile();
   s.ArchiveSize = SysFileSize(s.ArchiveFile);
   ReadHeaderBytes(s, gState.CoreImage, kCoreSize);
-  if (CheckArchiveSize(s.ArchiveSize, ReadOriginalSize(s)) != kSizeMatches) {
+  if (SizeRefused(CheckArchiveSize(s, gState.CoreImage, ReadOriginalSize(s)))) {
     gArchive->Error = "OriginalSize differs from the file size";
     return 1;
   }

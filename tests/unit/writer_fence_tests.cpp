@@ -11,7 +11,7 @@
 #include "test_bytes.h"
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
-#include "writer_reference_decoder.h"
+#include "oracle_reader.h"
 
 namespace {
 
@@ -25,11 +25,11 @@ Bytes Wordy(size_t n, uint32_t seed) {
 // Bytes copied from dictionary offsets in [start, end) by the decoded
 // symbols: a match of length L at distance D from output position q copies
 // window bytes dictionaryLength + q - D and on.
-int32_t CopiesFrom(const reference::DecodeOutcome& d, int32_t dictionaryLength, int32_t start,
+int32_t CopiesFrom(const OracleOutcome& d, int32_t dictionaryLength, int32_t start,
                    int32_t end) {
   int32_t copied = 0;
   int64_t q = 0;
-  for (const reference::Symbol& s : d.Symbols) {
+  for (const DecodedSymbol& s : d.Symbols) {
     if (s.Length > 1) {
       const int64_t from = dictionaryLength + q - s.Distance;
       for (int64_t k = from; k < from + s.Length; ++k) copied += k >= start && k < end;
@@ -77,21 +77,21 @@ TEST(WriterFences, NoMatchCopiesAFencedByte) {
       SCOPED_TRACE(std::string(c.What) + ", level " + std::to_string(level));
       // Unfenced, the data draws on those bytes, and they matter.
       const Bytes open = EncodeFileData(dictionary, data, level);
-      const reference::DecodeOutcome o =
-          reference::DecodeData(open, 0, dictionary, int64_t(data.size()));
+      const OracleOutcome o =
+          OracleDecodeData(open, dictionary, int32_t(data.size()));
       ASSERT_TRUE(o.Ok && o.Bytes == data);
       int32_t openCopies = 0;
       for (const SourceFence& f : c.Fences) openCopies += CopiesFrom(o, 16384, f.Start, f.End);
       EXPECT_GT(openCopies, 0) << "the test data never reaches the fenced bytes";
-      const reference::DecodeOutcome openAltered =
-          reference::DecodeData(open, 0, altered, int64_t(data.size()));
+      const OracleOutcome openAltered =
+          OracleDecodeData(open, altered, int32_t(data.size()));
       EXPECT_FALSE(openAltered.Ok && openAltered.Bytes == data);
 
       const Bytes fenced = EncodeFileData(dictionary, data, level, {}, c.Fences);
-      const reference::DecodeOutcome a =
-          reference::DecodeData(fenced, 0, dictionary, int64_t(data.size()));
-      const reference::DecodeOutcome b =
-          reference::DecodeData(fenced, 0, altered, int64_t(data.size()));
+      const OracleOutcome a =
+          OracleDecodeData(fenced, dictionary, int32_t(data.size()));
+      const OracleOutcome b =
+          OracleDecodeData(fenced, altered, int32_t(data.size()));
       ASSERT_TRUE(a.Ok) << a.Error;
       ASSERT_TRUE(b.Ok) << b.Error;
       EXPECT_TRUE(a.Bytes == data);
@@ -117,8 +117,8 @@ TEST(WriterFences, FencesFollowTheDictionarysLastBytes) {
   for (int level : {1, 6, 9}) {
     SCOPED_TRACE("level " + std::to_string(level));
     const Bytes fenced = EncodeFileData(dictionary, data, level, {}, fences);
-    const reference::DecodeOutcome d =
-        reference::DecodeData(fenced, 0, altered, int64_t(data.size()));
+    const OracleOutcome d =
+        OracleDecodeData(fenced, altered, int32_t(data.size()));
     ASSERT_TRUE(d.Ok) << d.Error;
     EXPECT_TRUE(d.Bytes == data);
   }
@@ -141,7 +141,7 @@ Bytes PeCore(bool plus) {
   return core;
 }
 
-// Signing's changes to the core, without the appended table (the reference
+// Signing's changes to the core, without the appended table (the oracle
 // reader wants the recorded size).
 void Sign(Bytes& file) {
   const SignedFields f = FindSignedFields(file.data());
@@ -180,7 +180,7 @@ TEST(WriterFences, ArchivesDecodeTheSameAfterSigning) {
         if (r.Entries[i].RefBack == int32_t(i) + 1)
           EXPECT_LE(r.Entries[i].PrefixLength, f.CheckSum) << i << ": a prefix over the fields";
       Sign(file);
-      reference::Archive read = reference::ReadArchive(file);
+      OracleArchive read = OracleReadArchive(file);
       ASSERT_TRUE(read.Ok) << read.Error;
       ASSERT_EQ(read.Entries.size(), files.size());
       for (size_t i = 0; i < files.size(); ++i)
@@ -206,7 +206,7 @@ TEST(WriterFences, WithoutFencesSigningWouldChangeTheFiles) {
   ASSERT_TRUE(r.Ok) << r.Error;
   EXPECT_GT(r.Entries[0].PrefixLength, f.CertificateEntry);
   for (int32_t k = 0; k < kCheckSumBytes; ++k) file[size_t(f.CheckSum + k)] ^= 0x3C;
-  reference::Archive read = reference::ReadArchive(file);
+  OracleArchive read = OracleReadArchive(file);
   ASSERT_TRUE(read.Ok) << read.Error;
   EXPECT_FALSE(read.Entries[0].Data == core);
 }
