@@ -6,15 +6,7 @@
 # core that cannot run here exits 77, which ctest counts as skipped.
 set -euo pipefail
 varnow=$1 core=$2 loader=$3 prefix=$4 status=$5 key=$6
-verdict=$(sed -n "s/^$key //p" "$status" 2>/dev/null || true)
-case $verdict in
-  run) ;;
-  skip\ *) echo "$key core not run on this machine: ${verdict#skip }"; exit 77 ;;
-  *) echo "no verdict for $key in $status (ctest's Wine fixture writes it)"; exit 1 ;;
-esac
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-if [ "$key" = windows64 ]; then export WINELOADER=$loader; fi
+. "$(dirname "$0")/wine_case.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/src/tree/sub/deeper" "$work/src/tree/empty" "$work/out"
