@@ -102,3 +102,53 @@ uint64_t BlockStreamSize(uint64_t payloadSize) {
   uint64_t blocks = (payloadSize + kBlockDataSize - 1) / kBlockDataSize;
   return payloadSize + blocks * (kBlockSize - kBlockDataSize);
 }
+
+namespace {
+constexpr size_t kEmittedBlocks = 64;  // blocks gathered before they are handed on
+}  // namespace
+
+BlockStreamWriter::BlockStreamWriter(const std::string* password, Emit emit)
+    : password_(password != nullptr && !password->empty() ? password : nullptr),
+      emit_(std::move(emit)) {
+  plain_.reserve(kBlockDataSize);
+  pending_.reserve(kEmittedBlocks * kBlockSize);
+}
+
+bool BlockStreamWriter::EndBlock() {
+  const uint16_t check = Crc16Of(plain_.data(), static_cast<int32_t>(plain_.size()));
+  for (uint8_t b : plain_) {
+    if (password_ != nullptr) {
+      b ^= static_cast<uint8_t>((*password_)[key_]);
+      if (++key_ == password_->size()) key_ = 0;
+    }
+    pending_.push_back(b);
+  }
+  pending_.push_back(static_cast<uint8_t>(check >> 8));
+  pending_.push_back(static_cast<uint8_t>(check));
+  plain_.clear();
+  if (pending_.size() < kEmittedBlocks * kBlockSize) return true;
+  failed_ = !emit_(pending_);
+  pending_.clear();
+  return !failed_;
+}
+
+bool BlockStreamWriter::Put(std::span<const uint8_t> payload) {
+  if (failed_) return false;
+  payloadBytes_ += payload.size();
+  while (!payload.empty()) {
+    const size_t take = std::min(payload.size(), size_t(kBlockDataSize) - plain_.size());
+    plain_.insert(plain_.end(), payload.begin(), payload.begin() + static_cast<ptrdiff_t>(take));
+    payload = payload.subspan(take);
+    if (plain_.size() == size_t(kBlockDataSize) && !EndBlock()) return false;
+  }
+  return true;
+}
+
+bool BlockStreamWriter::Finish() {
+  if (failed_) return false;
+  if (!plain_.empty() && !EndBlock()) return false;
+  if (pending_.empty()) return true;
+  failed_ = !emit_(pending_);
+  pending_.clear();
+  return !failed_;
+}

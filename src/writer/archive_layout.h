@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,3 +41,30 @@ uint64_t ArchiveHeaderSize(const std::string& comment, const std::string& runAft
 void AppendBlockStream(std::span<const uint8_t> payload, const std::string* password,
                        std::vector<uint8_t>& out);
 uint64_t BlockStreamSize(uint64_t payloadSize);
+
+// The same cut for a payload that comes in pieces: the stream is handed on a
+// few blocks at a time, and is byte for byte what AppendBlockStream makes of
+// the pieces joined.
+class BlockStreamWriter {
+ public:
+  using Emit = std::function<bool(std::span<const uint8_t> stream)>;
+  // password: as AppendBlockStream's, kept alive by the caller.
+  BlockStreamWriter(const std::string* password, Emit emit);
+  // False when emit refused; nothing more is emitted after that.
+  bool Put(std::span<const uint8_t> payload);
+  // The last block, however short, and whatever is still held.
+  bool Finish();
+  uint64_t PayloadBytes() const { return payloadBytes_; }
+  uint64_t StreamBytes() const { return BlockStreamSize(payloadBytes_); }
+
+ private:
+  bool EndBlock();
+
+  const std::string* password_;
+  Emit emit_;
+  size_t key_ = 0;                // password byte for the next payload byte
+  std::vector<uint8_t> plain_;    // the current block's plain data
+  std::vector<uint8_t> pending_;  // finished blocks not yet emitted
+  uint64_t payloadBytes_ = 0;
+  bool failed_ = false;
+};

@@ -1,26 +1,76 @@
-// WriteArchive: check, order, plan and code every file, lay out the records,
-// and only then write. Files are coded in parallel: a file's reference and
-// prefix depend only on the raw bytes of earlier files, never on how they
-// were coded, so each file's plan is independent of the others'.
+// WriteArchive: check, order and name every entry, write the core and the
+// header, then code the files on a few threads while the records go out in
+// stored order, and at last put the size into the header. Files are coded in
+// parallel: a file's reference and prefix depend only on the raw bytes of
+// earlier files, never on how they were coded, so each file's plan is
+// independent of the others'. The threads take the files in stored order and
+// stay within kFilesAhead of the first unfinished one, so the history holds
+// a bounded number of files' first bytes, however many files there are.
 #include "writer/archive_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
 #include "writer/archive_layout.h"
 #include "writer/history_planner.h"
+#include "writer/ordered_payload.h"
 #include "writer/parallel_for.h"
 
 namespace {
 
 constexpr uint64_t kSizeLimit = uint64_t{1} << 31;  // sizes are signed 32-bit in the expander
+// How far the coding threads may run ahead of the first unfinished file, in
+// files; their first bytes are held meanwhile (some 28 KiB each).
+constexpr int32_t kFilesAhead = 1024;
 
-PackResult Refuse(std::string message, std::optional<size_t> entry = std::nullopt) {
+// A spill in memory, for outputs that offer none of their own.
+class MemorySpill : public SpillFile {
+ public:
+  bool Append(std::span<const uint8_t> bytes) override {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  bool ReadBack(const std::function<bool(std::span<const uint8_t>)>& take) override {
+    return take(bytes_);
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+// The whole distributable in memory, for the ByteSink form.
+class MemoryOutput : public ArchiveOutput {
+ public:
+  explicit MemoryOutput(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  bool Append(std::span<const uint8_t> bytes) override {
+    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override {
+    if (offset + bytes.size() > bytes_.size()) return false;
+    std::memcpy(bytes_.data() + offset, bytes.data(), bytes.size());
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t>& bytes_;
+};
+
+PackResult Refuse(std::string message, std::optional<size_t> entry = std::nullopt,
+                  PackFailure kind = PackFailure::kRefused) {
   PackResult r;
+  r.Failure = kind;
   r.Error = std::move(message);
   r.ErrorEntry = entry;
   return r;
+}
+
+uint64_t SizeOf(const ArchiveEntry& e, const PackOptions& options) {
+  return options.Reader != nullptr ? e.Size : e.Data.size();
 }
 
 bool HasZero(const std::string& s) { return s.find('\0') != std::string::npos; }
@@ -76,7 +126,7 @@ std::vector<size_t> OrderEntries(std::span<const ArchiveEntry> entries, bool kee
 // The entries as given: names, sizes and kinds the format can hold. The sum
 // of the files' sizes goes to inputTotal.
 std::optional<PackResult> CheckEntries(std::span<const ArchiveEntry> entries,
-                                       uint64_t& inputTotal) {
+                                       const PackOptions& options, uint64_t& inputTotal) {
   if (entries.empty())
     return Refuse("there is nothing to pack: an archive needs at least one entry");
   inputTotal = 0;
@@ -92,10 +142,10 @@ std::optional<PackResult> CheckEntries(std::span<const ArchiveEntry> entries,
     if (EndsWithFolderMark(e.Name))
       return Refuse("the file name " + e.Name + " ends with \\. and would be taken for a folder",
                     i);
-    if (e.Data.size() >= kSizeLimit)
+    if (SizeOf(e, options) >= kSizeLimit)
       return Refuse("the file " + e.Name + " has 2^31 bytes or more, which the format cannot hold",
                     i);
-    inputTotal += e.Data.size();
+    inputTotal += SizeOf(e, options);
   }
   return std::nullopt;
 }
@@ -104,7 +154,8 @@ std::optional<PackResult> CheckEntries(std::span<const ArchiveEntry> entries,
 // each entry that do not depend on coding. A refusal here comes before any
 // work.
 std::optional<PackResult> NameEntries(std::span<const ArchiveEntry> entries,
-                                      const std::vector<size_t>& order, PackResult& result,
+                                      const std::vector<size_t>& order, const PackOptions& options,
+                                      PackResult& result,
                                       std::vector<std::vector<uint8_t>>& names) {
   names.assign(order.size(), {});
   std::string previous;
@@ -123,117 +174,199 @@ std::optional<PackResult> NameEntries(std::span<const ArchiveEntry> entries,
     s.InputIndex = order[k];
     s.IsFolder = e.IsFolder;
     s.StoredName = stored;
-    s.FileSize = e.IsFolder ? 0 : static_cast<uint32_t>(e.Data.size());
+    s.FileSize = e.IsFolder ? 0 : static_cast<uint32_t>(SizeOf(e, options));
     result.Entries.push_back(std::move(s));
     previous = std::move(stored);
   }
   return std::nullopt;
 }
 
-// Every file's reference, prefix and data, in stored order of the files,
-// coded on the option's threads, biggest files first so that no thread is
-// left with a big one at the end. Progress goes out as the files are coded.
-std::vector<FilePlan> CodeFiles(std::span<const uint8_t> coreImage,
-                                std::span<const ArchiveEntry> entries,
-                                const std::vector<size_t>& order, const PackOptions& options,
-                                uint64_t inputTotal) {
-  std::vector<std::span<const uint8_t>> fileData;
-  for (size_t k : order)
-    if (!entries[k].IsFolder) fileData.push_back(entries[k].Data);
-  const unsigned threads = ThreadsFor(fileData.size(), unsigned(std::max(0, options.Threads)));
-  const HistoryView history(coreImage, fileData, threads);
-  std::vector<FilePlan> plans(fileData.size());
-
-  std::vector<int32_t> work(fileData.size());
-  for (size_t i = 0; i < work.size(); ++i) work[i] = static_cast<int32_t>(i);
-  std::stable_sort(work.begin(), work.end(), [&](int32_t a, int32_t b) {
-    return fileData[size_t(a)].size() > fileData[size_t(b)].size();
-  });
-  std::vector<EncoderContext> contexts(threads);
-  std::mutex progressLock;
-  uint64_t inputDone = 0;
-  uint64_t packedDone = 0;
-  uint64_t inputFinished = 0;
-  ParallelFor(work.size(), threads, [&](unsigned thread, size_t w) {
-    int32_t f = work[w];
-    int64_t reported = 0;
-    EncodeProgress inner;
-    if (options.Progress) {
-      inner = [&](int64_t bytes) {
-        std::lock_guard<std::mutex> hold(progressLock);
-        inputDone += uint64_t(bytes - reported);
-        reported = bytes;
-        options.Progress(inputDone, inputTotal, packedDone, inputFinished);
-      };
+// One file's bytes for the coder: the first ones from lead, the rest from
+// the entry's data or its stream, which must then be finished.
+class FileBytes {
+ public:
+  FileBytes(const ArchiveEntry& e, const PackOptions& options, std::unique_ptr<EntryStream> stream)
+      : data_(options.Reader != nullptr ? std::span<const uint8_t>() : e.Data),
+        stream_(std::move(stream)) {}
+  // Reads the next out.size() bytes; false with Problem() set when they
+  // cannot be had.
+  bool Read(std::span<uint8_t> out) {
+    if (!stream_) {
+      std::memcpy(out.data(), data_.data() + taken_, out.size());
+      taken_ += out.size();
+      return true;
     }
-    plans[size_t(f)] = PlanFile(history, f, options.Level, contexts[thread], inner);
-    if (options.Progress) {
-      std::lock_guard<std::mutex> hold(progressLock);
-      inputDone += fileData[size_t(f)].size() - uint64_t(reported);
-      packedDone += plans[size_t(f)].Data.size();
-      inputFinished += fileData[size_t(f)].size();
-      options.Progress(inputDone, inputTotal, packedDone, inputFinished);
-    }
-  });
-  return plans;
-}
+    problem_ = stream_->Read(out);
+    return !problem_;
+  }
+  bool Finish() {
+    if (stream_) problem_ = stream_->Finish();
+    return !problem_;
+  }
+  const std::optional<std::string>& Problem() const { return problem_; }
 
-// The entry records in stored order: each name, and for a file its fields
-// and coded data, whose memory is given back as it is copied.
-std::vector<uint8_t> LayOutRecords(std::span<const ArchiveEntry> entries,
-                                   const std::vector<size_t>& order,
-                                   const std::vector<std::vector<uint8_t>>& names,
-                                   std::vector<FilePlan>& plans, PackResult& result) {
-  std::vector<uint8_t> payload;
-  size_t nextFile = 0;
-  for (size_t k = 0; k < order.size(); ++k) {
-    const ArchiveEntry& e = entries[order[k]];
-    EntryStats& s = result.Entries[k];
-    size_t before = payload.size();
-    payload.insert(payload.end(), names[k].begin(), names[k].end());
-    if (!e.IsFolder) {
-      FilePlan& plan = plans[nextFile++];
-      AppendFileFields(e.Creation, e.LastAccess, e.LastWrite, s.FileSize, plan.RefBack,
-                       plan.PrefixLength, payload);
-      s.RefBack = plan.RefBack;
-      s.PrefixLength = plan.PrefixLength;
-      s.PackedBytes = static_cast<uint32_t>(plan.Data.size());
-      s.RecordBytes = static_cast<uint32_t>(payload.size() - before);
-      payload.insert(payload.end(), plan.Data.begin(), plan.Data.end());
-      std::vector<uint8_t>().swap(plan.Data);
-    } else {
-      s.RecordBytes = static_cast<uint32_t>(payload.size() - before);
+ private:
+  std::span<const uint8_t> data_;
+  size_t taken_ = 0;
+  std::unique_ptr<EntryStream> stream_;
+  std::optional<std::string> problem_;
+};
+
+// The coding of all files on the option's threads, and what they share.
+class FileCoder {
+ public:
+  FileCoder(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
+            std::vector<size_t> files, const PackOptions& options, uint64_t inputTotal,
+            OrderedPayload& payload)
+      : entries_(entries),
+        files_(std::move(files)),
+        options_(options),
+        inputTotal_(inputTotal),
+        payload_(payload),
+        history_(coreImage, static_cast<int32_t>(files_.size()), kFilesAhead + kHistorySlots),
+        finished_(files_.size(), 0) {}
+
+  // Codes every file; the first failure, if any.
+  std::optional<PackResult> Run() {
+    const unsigned threads = ThreadsFor(files_.size(), unsigned(std::max(0, options_.Threads)));
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back([this] { Work(); });
+    Work();
+    for (std::thread& t : pool) t.join();
+    return failure_;
+  }
+
+ private:
+  // Takes the files in stored order, one at a time, until none is left or
+  // one failed.
+  void Work() {
+    EncoderContext context;
+    for (;;) {
+      int32_t f;
+      {
+        std::unique_lock<std::mutex> hold(lock_);
+        ready_.wait(hold, [&] {
+          return failure_ || next_ == int32_t(files_.size()) || next_ - lowest_ < kFilesAhead;
+        });
+        if (failure_ || next_ == int32_t(files_.size())) return;
+        f = next_++;
+      }
+      std::optional<PackResult> failed = CodeFile(f, context);
+      std::lock_guard<std::mutex> hold(lock_);
+      if (failed || stopped_) {
+        if (failed && !failure_) failure_ = std::move(failed);
+        stopped_ = true;
+        history_.Abandon();
+        ready_.notify_all();
+        return;
+      }
+      finished_[size_t(f)] = 1;
+      while (lowest_ < int32_t(files_.size()) && finished_[size_t(lowest_)]) ++lowest_;
+      // Files before lowest_ are done, and no later file refers further back.
+      history_.Release(lowest_ - (kHistorySlots - 1));
+      ready_.notify_all();
     }
   }
-  return payload;
-}
 
-// The core, the header and the block stream to the sink, once the whole
-// distributable is known to fit the size the expander can check.
-PackResult WriteOut(std::span<const uint8_t> coreImage, const PackOptions& options,
-                    const std::vector<uint8_t>& payload, const ByteSink& sink, PackResult result) {
-  const std::string* password = options.Password ? &*options.Password : nullptr;
-  const uint64_t headerSize =
-      ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr);
-  const uint64_t total = uint64_t(kCoreSize) + headerSize + BlockStreamSize(payload.size());
-  if (total >= kSizeLimit)
-    return Refuse("the distributable would have " + std::to_string(total) +
-                  " bytes, at or above the limit of 2^31 that the expander can check");
-  std::vector<uint8_t> head;
-  head.reserve(size_t(headerSize));
-  AppendArchiveHeader(static_cast<uint32_t>(total), options.Comment, options.RunAfter, password,
-                      options.ProtectionFlag, head);
-  std::vector<uint8_t> stream;
-  stream.reserve(size_t(BlockStreamSize(payload.size())));
-  AppendBlockStream(payload, password, stream);
-  if (!sink(coreImage.data(), coreImage.size()) || !sink(head.data(), head.size()) ||
-      !sink(stream.data(), stream.size()))
-    return Refuse("the distributable could not be written");
-  result.Ok = true;
-  result.PayloadBytes = payload.size();
-  result.ArchiveBytes = total;
-  return result;
-}
+  // Why the payload refused, as the result to report.
+  PackResult PayloadFailure(size_t input) {
+    std::optional<OrderedPayload::Problem> p = payload_.Failure();
+    if (!p) return Refuse("stopped", input);
+    return Refuse(p->Text, p->Kind == PackFailure::kWrite ? std::nullopt : std::optional(input),
+                  p->Kind);
+  }
+
+  // Reads, plans and codes file f (its number among the files in stored
+  // order); a failure, or nothing.
+  std::optional<PackResult> CodeFile(int32_t f, EncoderContext& context) {
+    const size_t input = files_[size_t(f)];
+    const ArchiveEntry& e = entries_[input];
+    const int64_t size = static_cast<int64_t>(SizeOf(e, options_));
+    std::unique_ptr<EntryStream> stream;
+    if (options_.Reader != nullptr) {
+      if (std::optional<std::string> problem = options_.Reader->Open(input, stream))
+        return Refuse(*problem, input, PackFailure::kRead);
+    }
+    FileBytes bytes(e, options_, std::move(stream));
+    std::vector<uint8_t> lead(size_t(std::min<int64_t>(size, kLeadBytes)));
+    if (!bytes.Read(lead)) return Refuse(*bytes.Problem(), input, PackFailure::kRead);
+    history_.Publish(f, lead);
+    if (!history_.WaitForReferences(f)) {
+      stopped_ = true;  // another file failed; this one ends without a failure of its own
+      return std::nullopt;
+    }
+
+    FilePlan plan = PlanFile(history_, f, lead, size, options_.Level, context);
+    if (!payload_.Begin(f, plan.RefBack, plan.PrefixLength)) return PayloadFailure(input);
+    int64_t reported = 0;  // data bytes reported as coded
+    uint64_t packed = 0;
+    if (plan.DataIsFinal) {
+      packed = plan.Data.size();
+      if (!payload_.Put(f, plan.Data)) return PayloadFailure(input);
+    } else {
+      size_t fromLead = size_t(plan.PrefixLength);
+      DataReader read = [&](std::span<uint8_t> out) {
+        if (stopped_) return false;
+        size_t n = std::min(out.size(), lead.size() - fromLead);
+        if (n > 0) std::memcpy(out.data(), lead.data() + fromLead, n);
+        fromLead += n;
+        return n == out.size() || bytes.Read(out.subspan(n));
+      };
+      CodedWriter write = [&](std::span<const uint8_t> coded) {
+        packed += coded.size();
+        return payload_.Put(f, coded);
+      };
+      EncodeProgress progress;
+      if (options_.Progress) {
+        progress = [&](int64_t done) {
+          Report(uint64_t(done - reported), 0, 0);
+          reported = done;
+        };
+      }
+      if (!context.Encode(PlanDictionary(history_, f, plan), size - plan.PrefixLength, read,
+                          options_.Level, write, progress, PlanFences(history_, f, plan))) {
+        if (bytes.Problem()) return Refuse(*bytes.Problem(), input, PackFailure::kRead);
+        if (payload_.Failure()) return PayloadFailure(input);
+        stopped_ = true;
+        return std::nullopt;
+      }
+    }
+    if (!bytes.Finish()) return Refuse(*bytes.Problem(), input, PackFailure::kRead);
+    if (!payload_.End(f)) return PayloadFailure(input);
+    if (options_.Progress) Report(uint64_t(size - reported), packed, uint64_t(size));
+    return std::nullopt;
+  }
+
+  // Progress from any thread: input bytes coded, and the coded and input
+  // bytes of a file just finished.
+  void Report(uint64_t input, uint64_t packedFinished, uint64_t inputFinished) {
+    std::lock_guard<std::mutex> hold(progressLock_);
+    inputDone_ += input;
+    packedDone_ += packedFinished;
+    inputFinished_ += inputFinished;
+    options_.Progress(inputDone_, inputTotal_, packedDone_, inputFinished_);
+  }
+
+  std::span<const ArchiveEntry> entries_;
+  const std::vector<size_t> files_;  // input index of each file, in stored order
+  const PackOptions& options_;
+  const uint64_t inputTotal_;
+  OrderedPayload& payload_;
+  HistoryView history_;
+
+  std::mutex lock_;
+  std::condition_variable ready_;
+  int32_t next_ = 0;    // the next file to take
+  int32_t lowest_ = 0;  // the first file not finished
+  std::vector<uint8_t> finished_;
+  std::atomic<bool> stopped_{false};
+  std::optional<PackResult> failure_;
+
+  std::mutex progressLock_;
+  uint64_t inputDone_ = 0;
+  uint64_t packedDone_ = 0;
+  uint64_t inputFinished_ = 0;
+};
 
 }  // namespace
 
@@ -259,22 +392,74 @@ std::optional<std::string> PackOptionsProblem(const PackOptions& options) {
   return std::nullopt;
 }
 
+std::unique_ptr<SpillFile> ArchiveOutput::NewSpill() { return std::make_unique<MemorySpill>(); }
+
 PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
-                        const PackOptions& options, const ByteSink& sink) {
+                        const PackOptions& options, ArchiveOutput& output) {
   if (coreImage.size() != size_t(kCoreSize))
     return Refuse("the core image has " + std::to_string(coreImage.size()) + " bytes instead of " +
                   std::to_string(kCoreSize));
   if (std::optional<std::string> problem = PackOptionsProblem(options)) return Refuse(*problem);
   uint64_t inputTotal = 0;
-  if (std::optional<PackResult> refusal = CheckEntries(entries, inputTotal)) return *refusal;
+  if (std::optional<PackResult> refusal = CheckEntries(entries, options, inputTotal))
+    return *refusal;
   PackResult result;
   const std::vector<size_t> order = OrderEntries(entries, options.KeepOrder);
   std::vector<std::vector<uint8_t>> names;
-  if (std::optional<PackResult> refusal = NameEntries(entries, order, result, names))
+  if (std::optional<PackResult> refusal = NameEntries(entries, order, options, result, names))
     return *refusal;
-  std::vector<FilePlan> plans = CodeFiles(coreImage, entries, order, options, inputTotal);
-  const std::vector<uint8_t> payload = LayOutRecords(entries, order, names, plans, result);
-  return WriteOut(coreImage, options, payload, sink, std::move(result));
+
+  // The core and the header, its size field written again at the end.
+  const std::string* password = options.Password ? &*options.Password : nullptr;
+  const uint64_t headerSize =
+      ArchiveHeaderSize(options.Comment, options.RunAfter, password != nullptr);
+  std::vector<uint8_t> head;
+  AppendArchiveHeader(0, options.Comment, options.RunAfter, password, options.ProtectionFlag, head);
+  if (!output.Append(coreImage) || !output.Append(head))
+    return Refuse("the distributable could not be written", std::nullopt, PackFailure::kWrite);
+
+  std::vector<OrderedPayload::Record> records;
+  std::vector<size_t> files;
+  for (size_t k = 0; k < order.size(); ++k) {
+    const ArchiveEntry& e = entries[order[k]];
+    records.push_back(
+        {names[k], e.IsFolder, e.Creation, e.LastAccess, e.LastWrite, result.Entries[k].FileSize});
+    if (!e.IsFolder) files.push_back(order[k]);
+  }
+  BlockStreamWriter stream(password,
+                           [&](std::span<const uint8_t> blocks) { return output.Append(blocks); });
+  const uint64_t streamLimit = kSizeLimit - uint64_t(kCoreSize) - headerSize;
+  OrderedPayload payload(std::move(records), result.Entries, stream, output, options.WaitingBudget,
+                         streamLimit);
+  FileCoder coder(coreImage, entries, std::move(files), options, inputTotal, payload);
+  if (std::optional<PackResult> failure = coder.Run()) return *failure;
+  if (!payload.Finish() || !stream.Finish()) {
+    std::optional<OrderedPayload::Problem> p = payload.Failure();
+    if (p) return Refuse(p->Text, std::nullopt, p->Kind);
+    return Refuse("the distributable could not be written", std::nullopt, PackFailure::kWrite);
+  }
+  const uint64_t total = uint64_t(kCoreSize) + headerSize + stream.StreamBytes();
+  if (total >= kSizeLimit)
+    return Refuse("the distributable would have " + std::to_string(total) +
+                  " bytes, at or above the limit of 2^31 that the expander can check");
+  std::vector<uint8_t> size;
+  for (int i = 0; i < 4; ++i) size.push_back(static_cast<uint8_t>(total >> (8 * i)));
+  if (!output.Overwrite(uint64_t(kCoreSize), size))
+    return Refuse("the distributable could not be written", std::nullopt, PackFailure::kWrite);
+  result.Ok = true;
+  result.PayloadBytes = stream.PayloadBytes();
+  result.ArchiveBytes = total;
+  return result;
+}
+
+PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
+                        const PackOptions& options, const ByteSink& sink) {
+  std::vector<uint8_t> bytes;
+  MemoryOutput output(bytes);
+  PackResult result = WriteArchive(coreImage, entries, options, output);
+  if (result.Ok && !sink(bytes.data(), bytes.size()))
+    return Refuse("the distributable could not be written", std::nullopt, PackFailure::kWrite);
+  return result;
 }
 
 PackResult WriteArchiveToVector(std::span<const uint8_t> coreImage,

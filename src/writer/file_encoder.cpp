@@ -9,6 +9,15 @@
 //   segment of positions, using every match length that the tree finder
 //   offers; the segment is re-parsed from the first symbol after a rebuild,
 //   so each decision is priced with the trees actually in force.
+// The buffer is a window that moves along the data (CodingWindow): positions
+// are window offsets, and when the window moves, the parser and its finder
+// shift theirs by the same multiple of 32768 bytes, which keeps every ring
+// and cache slot where it was; what can still be reached (16384 bytes back,
+// a segment and two matches ahead) is always held, so the moving window
+// finds exactly what one buffer of the whole data would. The fences (window
+// positions of dictionary bytes no match copies) move with the finder's
+// positions; a move drops at least 32768 positions, so the first takes the
+// whole dictionary and its fences with it.
 #include "writer/file_encoder.h"
 
 #include <algorithm>
@@ -23,22 +32,112 @@
 namespace {
 
 constexpr int64_t kProgressStep = 1 << 18;
+// The finders' link rings hold 32768 positions and the optimal parser's
+// match cache 8192: a window moves by multiples of this, so that position p
+// keeps its slot in both.
+constexpr int32_t kSlideStep = 32768;
+// Bytes the parsers may read ahead of the position being parsed: the optimal
+// parser's segment (4096), a forced match after it, and the finder's match
+// at the last position it inserts, each up to 4352 bytes.
+constexpr int32_t kLookahead = 16384;
+// Bytes kept behind the position being parsed: every distance a match may have.
+constexpr int32_t kKeepBehind = kMaxDistance;
+// Coded bytes gathered before they go to the writer.
+constexpr size_t kCodedChunk = size_t{1} << 18;
+// A window position's size when the data's end is further than this: the
+// finders and parsers only compare it with nearby positions.
+constexpr int32_t kFarEnd = 1 << 30;
 
+// Progress in data bytes, from logical positions (dictionary included).
 class ProgressTicker {
  public:
   ProgressTicker(const EncodeProgress& progress, int32_t dictionaryLength)
       : progress_(progress), base_(dictionaryLength) {}
-  void At(int32_t p) {
-    if (progress_ && p - base_ >= next_) {
-      progress_(p - base_);
-      next_ = p - base_ + kProgressStep;
+  void At(int64_t position) {
+    if (progress_ && position - base_ >= next_) {
+      progress_(position - base_);
+      next_ = position - base_ + kProgressStep;
     }
   }
 
  private:
   const EncodeProgress& progress_;
-  int32_t base_;
+  int64_t base_;
   int64_t next_ = kProgressStep;
+};
+
+// The dictionary followed by the data, held a window at a time in one
+// buffer. Window position w is logical position Origin() + w (logical 0 is
+// the dictionary's first byte). Positions from 0 to Held() - 1 are in
+// memory; End() is where the data ends, or kFarEnd when that is beyond reach.
+class CodingWindow {
+ public:
+  CodingWindow(std::vector<uint8_t>& buffer, int32_t capacity, const DataReader& read)
+      : buffer_(buffer), capacity_(capacity), read_(read) {}
+
+  // Holds the dictionary and the data's first bytes; false when reading failed.
+  bool Start(std::span<const uint8_t> dictionary, int64_t dataSize) {
+    total_ = static_cast<int64_t>(dictionary.size()) + dataSize;
+    const int64_t room = std::min<int64_t>(total_, int64_t(dictionary.size()) + capacity_);
+    buffer_.resize(size_t(room));
+    if (!dictionary.empty()) std::memcpy(buffer_.data(), dictionary.data(), dictionary.size());
+    held_ = static_cast<int32_t>(dictionary.size());
+    origin_ = 0;
+    return Fill();
+  }
+  const uint8_t* Bytes() const { return buffer_.data(); }
+  int64_t Origin() const { return origin_; }
+  int32_t Held() const { return held_; }
+  int32_t End() const { return static_cast<int32_t>(std::min<int64_t>(total_ - origin_, kFarEnd)); }
+  // True when parsing at p may need bytes that are not held yet.
+  bool NeedsMove(int32_t p) const { return p + kLookahead > held_ && origin_ + held_ < total_; }
+  // Drops the bytes too far behind p that a multiple of kSlideStep allows
+  // and reads on; the positions dropped (to subtract from every window
+  // position), or -1 when reading failed.
+  int32_t Move(int32_t p) {
+    const int32_t dropped = std::max(0, (p - kKeepBehind) / kSlideStep * kSlideStep);
+    if (dropped > 0) {
+      std::memmove(buffer_.data(), buffer_.data() + dropped, size_t(held_ - dropped));
+      held_ -= dropped;
+      origin_ += dropped;
+    }
+    return Fill() ? dropped : -1;
+  }
+
+ private:
+  bool Fill() {
+    const int32_t want =
+        static_cast<int32_t>(std::min<int64_t>(int64_t(buffer_.size()), total_ - origin_));
+    if (want <= held_) return true;
+    if (!read_(std::span<uint8_t>(buffer_.data() + held_, size_t(want - held_)))) return false;
+    held_ = want;
+    return true;
+  }
+
+  std::vector<uint8_t>& buffer_;
+  int32_t capacity_;
+  const DataReader& read_;
+  int64_t total_ = 0;
+  int64_t origin_ = 0;
+  int32_t held_ = 0;
+};
+
+// The coded bytes on their way out: gathered in a chunk and handed to the
+// writer (when there is one) whenever the chunk is full.
+class CodedOutput {
+ public:
+  CodedOutput(std::vector<uint8_t>& bytes, const CodedWriter& write)
+      : bytes_(bytes), write_(write) {}
+  bool Drain(bool last) {
+    if (!write_ || bytes_.empty() || (!last && bytes_.size() < kCodedChunk)) return true;
+    bool ok = write_(std::span<const uint8_t>(bytes_.data(), bytes_.size()));
+    bytes_.clear();
+    return ok;
+  }
+
+ private:
+  std::vector<uint8_t>& bytes_;
+  const CodedWriter& write_;
 };
 
 // Bits saved by coding the match instead of its bytes as literals.
@@ -49,17 +148,30 @@ int32_t MatchGain(const SymbolCoder& coder, const uint8_t* buffer, int32_t p, Ma
   return literals - coder.LengthPrice(m.Length) - coder.DistancePrice(m.Distance);
 }
 
-void LazyParse(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
+bool LazyParse(CodingWindow& window, int32_t dictionaryLength, int64_t runLength,
                std::span<const SourceFence> fences, const LevelParams& params,
-               HashChainFinder& finder, SymbolCoder& coder, ProgressTicker& ticker) {
-  finder.Reset(buffer, size, params.Depth, params.Nice);
+               HashChainFinder& finder, SymbolCoder& coder, CodedOutput& out,
+               ProgressTicker& ticker) {
+  const uint8_t* buffer = window.Bytes();
+  int32_t size = window.End();
+  finder.Reset(buffer, size, params.Depth, params.Nice, runLength);
   finder.SetFences(fences);
   const bool lazy = params.Parse == ParseKind::kLazy;
   for (int32_t p = 0; p < dictionaryLength; ++p) finder.Insert(p);
   int32_t p = dictionaryLength;
   Match current = p < size ? finder.FindAndInsert(p) : Match{0, 0};
   while (p < size) {
-    ticker.At(p);
+    if (window.NeedsMove(p)) {
+      // current was found at p and stays valid: it is relative.
+      const int32_t dropped = window.Move(p);
+      if (dropped < 0) return false;
+      p -= dropped;
+      buffer = window.Bytes();
+      size = window.End();
+      finder.Slide(buffer, dropped, size);
+    }
+    if (!out.Drain(false)) return false;
+    ticker.At(window.Origin() + p);
     int32_t gain = MatchGain(coder, buffer, p, current);
     if (gain <= 0) {
       coder.PutLiteral(buffer[p]);
@@ -84,6 +196,7 @@ void LazyParse(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
     p += current.Length;
     if (p < size) current = finder.FindAndInsert(p);
   }
+  return true;
 }
 
 // Prices of the code lengths in force, refreshed after every rebuild.
@@ -109,31 +222,50 @@ class OptimalParser {
   OptimalParser()
       : cacheMatches_(size_t{kCache} * TreeFinder::kMaxMatches), cacheCount_(kCache, 0) {}
 
-  void Run(const uint8_t* buffer, int32_t dictionaryLength, int32_t size,
+  bool Run(CodingWindow& window, int32_t dictionaryLength, int64_t runLength,
            std::span<const SourceFence> fences, const LevelParams& params, SymbolCoder& coder,
-           ProgressTicker& ticker) {
-    buffer_ = buffer;
+           CodedOutput& out, ProgressTicker& ticker) {
+    buffer_ = window.Bytes();
     dictionaryLength_ = dictionaryLength;
-    size_ = size;
+    size_ = window.End();
     nice_ = params.Nice;
     coder_ = &coder;
     prices_.Version = ~0u;
-    finder_.Reset(buffer, size, std::min(params.Depth, kDictionaryInsertDepth), params.Nice);
+    finder_.Reset(buffer_, size_, std::min(params.Depth, kDictionaryInsertDepth), params.Nice,
+                  runLength);
     finder_.SetFences(fences);
     for (int32_t p = 0; p < dictionaryLength_; ++p) finder_.Insert(p);
     finder_.SetMaxDepth(params.Depth);
     found_ = dictionaryLength_;
     int32_t p = dictionaryLength_;
     while (p < size_) {
-      ticker.At(p);
+      if (window.NeedsMove(p)) {
+        // Segments start afresh at p, and found_ is at most a segment and a
+        // match ahead of it; the cache keeps its slots (dropped is a
+        // multiple of kCache). dictionaryLength_ stays the logical data
+        // start, in window positions, and may go below 0.
+        const int32_t dropped = window.Move(p);
+        if (dropped < 0) return false;
+        p -= dropped;
+        found_ -= dropped;
+        dictionaryLength_ -= dropped;
+        buffer_ = window.Bytes();
+        size_ = window.End();
+        finder_.Slide(buffer_, dropped, size_);
+      }
+      if (!out.Drain(false)) return false;
+      ticker.At(window.Origin() + p);
       p = ParseSegment(p);
     }
+    return true;
   }
 
  private:
   static constexpr int32_t kCache = 8192;  // positions whose matches are kept
   // A segment is parsed again from its start, so all of it must stay cached.
   static_assert(kCache > kMaxSegment);
+  static_assert(kSlideStep % kCache == 0);
+  static_assert(kLookahead >= kMaxSegment + 2 * kMaxMatchLength);
   static constexpr int32_t kInfinity = 0x3FFFFFFF;
 
   // Matches of p, found once and kept while p may be parsed again.
@@ -257,7 +389,8 @@ class OptimalParser {
 }  // namespace
 
 struct EncoderContext::Parts {
-  std::vector<uint8_t> Buffer;  // dictionary, then data
+  int32_t WindowBytes = EncoderContext::kWindowBytes;
+  std::vector<uint8_t> Buffer;  // the window: dictionary, then data
   std::vector<uint8_t> Scratch{};
   BitWriter Bits{Scratch};
   SymbolCoder Coder{Bits};
@@ -265,7 +398,9 @@ struct EncoderContext::Parts {
   std::unique_ptr<OptimalParser> Optimal;  // made at the first optimal parse
 };
 
-EncoderContext::EncoderContext() : parts_(std::make_unique<Parts>()) {}
+EncoderContext::EncoderContext(int32_t windowBytes) : parts_(std::make_unique<Parts>()) {
+  parts_->WindowBytes = std::max(windowBytes, 2 * kSlideStep);
+}
 EncoderContext::~EncoderContext() = default;
 
 std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
@@ -273,7 +408,24 @@ std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
                                             const EncodeProgress& progress,
                                             std::span<const SourceFence> fences) {
   std::vector<uint8_t> out;
-  if (data.empty()) return out;
+  size_t taken = 0;
+  DataReader read = [&](std::span<uint8_t> next) {
+    std::memcpy(next.data(), data.data() + taken, next.size());
+    taken += next.size();
+    return true;
+  };
+  CodedWriter write = [&](std::span<const uint8_t> coded) {
+    out.insert(out.end(), coded.begin(), coded.end());
+    return true;
+  };
+  Encode(dictionary, static_cast<int64_t>(data.size()), read, level, write, progress, fences);
+  return out;
+}
+
+bool EncoderContext::Encode(std::span<const uint8_t> dictionary, int64_t dataSize,
+                            const DataReader& read, int level, const CodedWriter& write,
+                            const EncodeProgress& progress, std::span<const SourceFence> fences) {
+  if (dataSize <= 0) return true;
   const LevelParams& params = ParamsOf(level);
   // Only the dictionary's last kDictionaryLimit bytes reach the window; the
   // fences move with them.
@@ -284,29 +436,34 @@ std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
   for (const SourceFence& f : fences)
     if (f.End > dropped) kept.push_back({std::max(f.Start - dropped, 0), f.End - dropped});
   std::vector<uint8_t>& buffer = parts_->Buffer;
-  buffer.resize(dictionary.size() + data.size());
-  if (!dictionary.empty()) std::memcpy(buffer.data(), dictionary.data(), dictionary.size());
-  std::memcpy(buffer.data() + dictionary.size(), data.data(), data.size());
-  const int32_t size = static_cast<int32_t>(buffer.size());
+  CodingWindow window(buffer, parts_->WindowBytes, read);
+  if (!window.Start(dictionary, dataSize)) return false;
   const int32_t start = static_cast<int32_t>(dictionary.size());
+  const int64_t runLength = start + dataSize;
 
-  out.reserve(data.size() / 2 + 16);
-  BitWriter bits(out);
+  std::vector<uint8_t> coded;
+  coded.reserve(size_t(std::min<int64_t>(dataSize / 2, int64_t(kCodedChunk))) + 16);
+  BitWriter bits(coded);
+  CodedOutput out(coded, write);
   SymbolCoder& coder = parts_->Coder;
   coder.Restart(bits);
   ProgressTicker ticker(progress, start);
+  bool ok;
   if (params.Parse == ParseKind::kOptimal) {
     if (!parts_->Optimal) parts_->Optimal = std::make_unique<OptimalParser>();
-    parts_->Optimal->Run(buffer.data(), start, size, kept, params, coder, ticker);
+    ok = parts_->Optimal->Run(window, start, runLength, kept, params, coder, out, ticker);
   } else {
-    LazyParse(buffer.data(), start, size, kept, params, parts_->Chains, coder, ticker);
+    ok = LazyParse(window, start, runLength, kept, params, parts_->Chains, coder, out, ticker);
   }
-  bits.Flush();
+  if (ok) {
+    bits.Flush();
+    ok = out.Drain(true);
+  }
   // A big file's buffer is not kept for the next, usually small, one.
   constexpr size_t kKeptBuffer = size_t{1} << 22;
   if (buffer.capacity() > kKeptBuffer) std::vector<uint8_t>().swap(buffer);
-  if (progress) progress(static_cast<int64_t>(data.size()));
-  return out;
+  if (ok && progress) progress(dataSize);
+  return ok;
 }
 
 std::vector<uint8_t> EncodeFileData(std::span<const uint8_t> dictionary,

@@ -2,7 +2,8 @@
 // decoder turns back into the file's bytes after its verbatim prefix, with the
 // preset dictionary already in its window. The stream produces exactly
 // data.size() bytes (the last match never runs past the end) and is padded to
-// a whole byte.
+// a whole byte. The data may come and the stream leave a window at a time, so
+// a file of any size is coded in a bounded amount of memory.
 #pragma once
 
 #include <stdint.h>
@@ -17,13 +18,23 @@
 
 // Called now and then with the number of data bytes coded so far.
 using EncodeProgress = std::function<void(int64_t bytesDone)>;
+// Fills out with the next out.size() bytes of the data; false when they
+// cannot be had (the caller keeps the reason), which ends the coding.
+using DataReader = std::function<bool(std::span<uint8_t> out)>;
+// Takes the next coded bytes; false ends the coding.
+using CodedWriter = std::function<bool(std::span<const uint8_t> bytes)>;
 
 // What a coding thread keeps from one file to the next: the match finders'
 // tables, the optimal parser's match cache and the symbol coder. Reusing it
 // changes no output: every run starts from the same state as a new context.
 class EncoderContext {
  public:
-  EncoderContext();
+  // Data bytes held at once beyond the dictionary, unless the data is smaller.
+  static constexpr int32_t kWindowBytes = 1 << 20;
+
+  // windowBytes: as kWindowBytes; tests pass less (at least 65536) to make
+  // the window move often.
+  explicit EncoderContext(int32_t windowBytes = kWindowBytes);
   ~EncoderContext();
   EncoderContext(const EncoderContext&) = delete;
   EncoderContext& operator=(const EncoderContext&) = delete;
@@ -35,6 +46,13 @@ class EncoderContext {
   std::vector<uint8_t> Encode(std::span<const uint8_t> dictionary, std::span<const uint8_t> data,
                               int level, const EncodeProgress& progress = {},
                               std::span<const SourceFence> fences = {});
+  // The same for dataSize bytes (fewer than 2^31) taken through read a window
+  // at a time, the coded bytes handed to write as they are made; the output
+  // is the same as Encode's on the same bytes and fences. False when read or
+  // write refused.
+  bool Encode(std::span<const uint8_t> dictionary, int64_t dataSize, const DataReader& read,
+              int level, const CodedWriter& write, const EncodeProgress& progress = {},
+              std::span<const SourceFence> fences = {});
 
  private:
   struct Parts;

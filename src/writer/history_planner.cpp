@@ -12,7 +12,6 @@
 #include "format/format.h"
 #include "format/signed_core.h"
 #include "writer/common_length.h"
-#include "writer/parallel_for.h"
 
 namespace {
 
@@ -62,21 +61,77 @@ struct Candidate {
   int64_t Score;
 };
 
+// The core's fences as offsets into the dictionary that slot refBack (not
+// as stored: 1 to 255) gives file `index` beside a prefix of prefixLength
+// bytes; none when that slot is no longer the core.
+std::vector<SourceFence> DictionaryFences(const HistoryView& history, int32_t index,
+                                          int32_t refBack, int32_t prefixLength) {
+  std::vector<SourceFence> fences;
+  if (refBack != index + 1 || history.CoreFences().empty()) return fences;
+  std::span<const uint8_t> slot;
+  if (!history.SlotFor(index, refBack, &slot)) return fences;
+  DictionaryChoice d = ChooseDictionary(static_cast<int32_t>(slot.size()), prefixLength);
+  for (const SourceFence& f : history.CoreFences()) {
+    const int32_t start = std::max(f.Start - d.DictionaryStart, 0);
+    const int32_t end = std::min(f.End - d.DictionaryStart, d.DictionaryLength);
+    if (start < end) fences.push_back({start, end});
+  }
+  return fences;
+}
+
 }  // namespace
 
-HistoryView::HistoryView(std::span<const uint8_t> core, std::vector<std::span<const uint8_t>> files,
-                         unsigned threads)
-    : core_(core), files_(std::move(files)) {
-  coreSignature_ = MakeSignature(core_);
+HistoryView::HistoryView(std::span<const uint8_t> core, int32_t fileCount, int32_t capacity)
+    : core_(core),
+      fileCount_(fileCount),
+      capacity_(std::max(1, std::min(capacity, fileCount))),
+      coreSignature_(MakeSignature(core)),
+      held_(size_t(capacity_)) {
   if (core_.size() == size_t(kCoreSize)) {
     const SignedFields fields = FindSignedFields(core_.data());
     if (fields.CheckSum != 0)
       coreFences_ = {{fields.CheckSum, fields.CheckSum + kCheckSumBytes},
                      {fields.CertificateEntry, fields.CertificateEntry + kCertificateEntryBytes}};
   }
-  signatures_.resize(files_.size());
-  ParallelFor(files_.size(), threads,
-              [&](unsigned, size_t i) { signatures_[i] = MakeSignature(files_[i]); });
+}
+
+void HistoryView::Publish(int32_t index, std::span<const uint8_t> lead) {
+  Held& h = held_[size_t(index % capacity_)];
+  h.Bytes.assign(lead.begin(),
+                 lead.begin() + std::min<ptrdiff_t>(ptrdiff_t(lead.size()), kSlotCapacity));
+  h.Signature = MakeSignature(h.Bytes);
+  std::lock_guard<std::mutex> hold(lock_);
+  h.Index = index;
+  published_.notify_all();
+}
+
+bool HistoryView::WaitForReferences(int32_t index) const {
+  std::unique_lock<std::mutex> hold(lock_);
+  const int32_t first = std::max(0, index - (kHistorySlots - 1));
+  for (;;) {
+    if (abandoned_) return false;
+    int32_t i = first;
+    while (i < index && HeldFor(i).Index == i) ++i;
+    if (i == index) return true;
+    published_.wait(hold);
+  }
+}
+
+void HistoryView::Release(int32_t below) {
+  std::lock_guard<std::mutex> hold(lock_);
+  for (; released_ < below; ++released_) {
+    Held& h = held_[size_t(released_ % capacity_)];
+    if (h.Index != released_) continue;
+    h.Index = -1;
+    std::vector<uint8_t>().swap(h.Bytes);
+    std::vector<uint32_t>().swap(h.Signature);
+  }
+}
+
+void HistoryView::Abandon() {
+  std::lock_guard<std::mutex> hold(lock_);
+  abandoned_ = true;
+  published_.notify_all();
 }
 
 bool HistoryView::SlotFor(int32_t index, int32_t refBack, std::span<const uint8_t>* slot) const {
@@ -85,20 +140,19 @@ bool HistoryView::SlotFor(int32_t index, int32_t refBack, std::span<const uint8_
   if (source < -1) return false;
   // source -1 is slot 0 before any file replaced it: refBack equals the file
   // number index + 1, at most 255, so the 256th file has not come yet.
-  std::span<const uint8_t> bytes = source < 0 ? core_ : files_[size_t(source)];
+  std::span<const uint8_t> bytes = source < 0 ? core_ : HeldFor(source).Bytes;
   *slot = bytes.first(std::min<size_t>(bytes.size(), kSlotCapacity));
   return true;
 }
 
 const std::vector<uint32_t>& HistoryView::Signature(int32_t index) const {
-  return index < 0 ? coreSignature_ : signatures_[size_t(index)];
+  return index < 0 ? coreSignature_ : HeldFor(index).Signature;
 }
 
-FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderContext& context,
-                  const EncodeProgress& progress) {
+FilePlan PlanFile(const HistoryView& history, int32_t index, std::span<const uint8_t> lead,
+                  int64_t size, int level, EncoderContext& context) {
   FilePlan plan;
-  const std::span<const uint8_t> data = history.FileData(index);
-  if (data.empty()) return plan;
+  if (size <= 0) return plan;
   level = ClampLevel(level);
   const LevelParams& lp = ParamsOf(level);
 
@@ -109,8 +163,8 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
     if (r > lp.Reach && r != coreBack) continue;
     std::span<const uint8_t> slot;
     if (!history.SlotFor(index, r, &slot)) break;
-    int32_t prefix =
-        std::min<int32_t>(SharedBeginning(slot, data), static_cast<int32_t>(data.size()));
+    // No prefix is longer than the slot, and lead holds at least a slot's worth.
+    int32_t prefix = static_cast<int32_t>(std::min<int64_t>(SharedBeginning(slot, lead), size));
     // A prefix is copied verbatim: from the core it stops before the first fence.
     if (r == coreBack && !history.CoreFences().empty())
       prefix = std::min(prefix, history.CoreFences().front().Start);
@@ -137,49 +191,48 @@ FilePlan PlanFile(const HistoryView& history, int32_t index, int level, EncoderC
   };
   // The core's fences as offsets into the dictionary taken from it.
   auto fencesOf = [&](const Candidate& c) {
-    std::vector<SourceFence> fences;
-    if (c.RefBack != coreBack) return fences;
-    std::span<const uint8_t> slot;
-    history.SlotFor(index, c.RefBack, &slot);
-    DictionaryChoice d = ChooseDictionary(static_cast<int32_t>(slot.size()), c.PrefixLength);
-    for (const SourceFence& f : history.CoreFences()) {
-      const int32_t start = std::max(f.Start - d.DictionaryStart, 0);
-      const int32_t end = std::min(f.End - d.DictionaryStart, d.DictionaryLength);
-      if (start < end) fences.push_back({start, end});
-    }
-    return fences;
+    return DictionaryFences(history, index, c.RefBack, c.PrefixLength);
   };
 
   size_t best = 0;
-  std::vector<uint8_t> bestData;
-  bool bestIsFinal = false;
   if (tries > 1) {
     int64_t bestCost = INT64_MAX;
     for (size_t i = 0; i < tries; ++i) {
       const Candidate& c = candidates[i];
-      std::span<const uint8_t> rest = data.subspan(size_t(c.PrefixLength));
-      bool whole = rest.size() <= size_t(lp.TrialLength);
+      // The trial's stretch lies within lead: prefix + TrialLength <= kLeadBytes.
+      const int64_t rest = size - c.PrefixLength;
+      const size_t trial = size_t(std::min<int64_t>(rest, lp.TrialLength));
+      bool whole = rest <= lp.TrialLength;
       int trialLevel = lp.TrialLevel;
       std::vector<uint8_t> coded =
-          context.Encode(dictionaryOf(c), rest.first(std::min(rest.size(), size_t(lp.TrialLength))),
-                         trialLevel, {}, fencesOf(c));
+          context.Encode(dictionaryOf(c), lead.subspan(size_t(c.PrefixLength), trial), trialLevel,
+                         {}, fencesOf(c));
       int64_t cost = int64_t(coded.size()) + ReferenceBytes(storedBack(c));
       if (cost < bestCost) {
         bestCost = cost;
         best = i;
-        bestIsFinal = whole && trialLevel == level;
-        bestData = std::move(coded);
+        plan.DataIsFinal = whole && trialLevel == level;
+        plan.Data = std::move(coded);
       }
     }
   }
   const Candidate& choice = candidates[best];
   plan.RefBack = storedBack(choice);
   plan.PrefixLength = choice.PrefixLength;
-  if (bestIsFinal) {
-    plan.Data = std::move(bestData);
-  } else {
-    plan.Data = context.Encode(dictionaryOf(choice), data.subspan(size_t(choice.PrefixLength)),
-                               level, progress, fencesOf(choice));
-  }
+  if (!plan.DataIsFinal) std::vector<uint8_t>().swap(plan.Data);
   return plan;
+}
+
+std::span<const uint8_t> PlanDictionary(const HistoryView& history, int32_t index,
+                                        const FilePlan& plan) {
+  std::span<const uint8_t> slot;
+  // RefBack 0 is stored for the previous slot without a prefix.
+  history.SlotFor(index, plan.RefBack == 0 ? 1 : plan.RefBack, &slot);
+  DictionaryChoice d = ChooseDictionary(static_cast<int32_t>(slot.size()), plan.PrefixLength);
+  return slot.subspan(size_t(d.DictionaryStart), size_t(d.DictionaryLength));
+}
+
+std::vector<SourceFence> PlanFences(const HistoryView& history, int32_t index,
+                                    const FilePlan& plan) {
+  return DictionaryFences(history, index, plan.RefBack == 0 ? 1 : plan.RefBack, plan.PrefixLength);
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "codec/code_tree.h"
 #include "writer/common_length.h"
@@ -35,20 +36,36 @@ FinderTables::FinderTables(size_t linksPerPosition, uint32_t stampLimit)
       head2_(65536, 0),
       links_(linksPerPosition * kRing, 0) {}
 
-void FinderTables::StartRun(const uint8_t* buffer, int32_t size) {
-  // The new run's stamps start above every stamp of the last one.
-  uint64_t next = uint64_t{base_} + static_cast<uint32_t>(size_);
-  if (next + static_cast<uint32_t>(size) >= stampLimit_) {
+void FinderTables::StartRun(const uint8_t* buffer, int32_t size, int64_t runLength) {
+  // The new run's stamps start above every stamp of the last one, and all of
+  // its own (runLength of them, however the buffer slides) stay below the limit.
+  uint64_t next = runEnd_;
+  if (next + static_cast<uint64_t>(runLength) >= stampLimit_) {
     std::fill(head3_.begin(), head3_.end(), 0);
     std::fill(head2_.begin(), head2_.end(), 0);
     std::fill(links_.begin(), links_.end(), 0);
     next = 1;
   }
   base_ = static_cast<uint32_t>(next);
+  runEnd_ = next + static_cast<uint64_t>(runLength);
   buffer_ = buffer;
   size_ = size;
   fences_.clear();
   fenceEnd_ = 0;
+}
+
+void FinderTables::SlideRun(const uint8_t* buffer, int32_t dropped, int32_t size) {
+  // Stamp(p) of a kept position is unchanged: base + (p - dropped) + dropped.
+  base_ += static_cast<uint32_t>(dropped);
+  buffer_ = buffer;
+  size_ = size;
+  // Fences are buffer positions too: they move with the rest, and those
+  // wholly dropped no longer matter.
+  std::vector<SourceFence> kept;
+  for (const SourceFence& f : fences_)
+    if (f.End > dropped) kept.push_back({std::max(f.Start - dropped, 0), f.End - dropped});
+  fences_ = std::move(kept);
+  fenceEnd_ = fences_.empty() ? 0 : fences_.back().End;
 }
 
 void FinderTables::SetFences(std::span<const SourceFence> fences) {
@@ -68,8 +85,8 @@ int32_t FinderTables::FencedRoom(int32_t c, int32_t limit) const {
 HashChainFinder::HashChainFinder(uint32_t stampLimit) : FinderTables(1, stampLimit) {}
 
 void HashChainFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxChain,
-                            int32_t niceLength) {
-  StartRun(buffer, size);
+                            int32_t niceLength, int64_t runLength) {
+  StartRun(buffer, size, runLength < 0 ? size : runLength);
   maxChain_ = maxChain;
   niceLength_ = niceLength;
 }
@@ -121,8 +138,9 @@ Match HashChainFinder::FindAndInsert(int32_t p) {
 
 TreeFinder::TreeFinder(uint32_t stampLimit) : FinderTables(2, stampLimit) {}
 
-void TreeFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength) {
-  StartRun(buffer, size);
+void TreeFinder::Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength,
+                       int64_t runLength) {
+  StartRun(buffer, size, runLength < 0 ? size : runLength);
   maxDepth_ = maxDepth;
   niceLength_ = niceLength;
 }

@@ -8,8 +8,11 @@
 //   the matches of every new length with the nearest distance (optimal parse).
 // A finder is made once per thread and Reset for every buffer: its tables
 // hold stamps (a per-run base plus the position), so the entries of earlier
-// runs read as empty without clearing the tables each time. Fences, set
-// after the Reset, keep matches from copying certain dictionary bytes.
+// runs read as empty without clearing the tables each time. A run may also
+// cover more data than the buffer holds: Slide drops positions from the
+// buffer's front by raising the base, so the dropped ones read as empty too.
+// Fences, set after the Reset, keep matches from copying certain dictionary
+// bytes; they move with the buffer when it slides.
 #pragma once
 
 #include <stddef.h>
@@ -42,7 +45,14 @@ class FinderTables {
   FinderTables(size_t linksPerPosition, uint32_t stampLimit);
   // Starts a run over a new buffer: every stamp stored so far becomes stale,
   // and there are no fences.
-  void StartRun(const uint8_t* buffer, int32_t size);
+  // runLength: positions the whole run will have (the buffer's size, or
+  // more when the buffer will slide).
+  void StartRun(const uint8_t* buffer, int32_t size, int64_t runLength);
+  // The buffer now starts `dropped` positions later (a multiple of the
+  // ring's 32768, so each kept position keeps its link slot) and holds size
+  // positions; dropped positions read as empty from now on, and the fences
+  // move back by `dropped` (those wholly dropped are gone).
+  void SlideRun(const uint8_t* buffer, int32_t dropped, int32_t size);
   // The longest match that may copy from position c, at most limit: up to
   // the first fenced byte from c on. Nothing to check past the last fence.
   int32_t SourceRoom(int32_t c, int32_t limit) const {
@@ -59,6 +69,7 @@ class FinderTables {
   int32_t size_ = 0;
   uint32_t stampLimit_;
   uint32_t base_ = 1;
+  uint64_t runEnd_ = 1;              // above every stamp of the current run
   std::vector<uint32_t> head3_;      // newest position of each 3-byte hash
   std::vector<uint32_t> head2_;      // newest position of each 2-byte value
   std::vector<uint32_t> links_;      // by p mod ring: previous on the chain, or two children
@@ -74,8 +85,13 @@ class HashChainFinder : private FinderTables {
  public:
   using FinderTables::SetFences;
   explicit HashChainFinder(uint32_t stampLimit = kStampLimit);
-  // Starts over on a new buffer with the given search limits.
-  void Reset(const uint8_t* buffer, int32_t size, int32_t maxChain, int32_t niceLength);
+  // Starts over on a new buffer with the given search limits (runLength as
+  // in StartRun; -1: size).
+  void Reset(const uint8_t* buffer, int32_t size, int32_t maxChain, int32_t niceLength,
+             int64_t runLength = -1);
+  void Slide(const uint8_t* buffer, int32_t dropped, int32_t size) {
+    SlideRun(buffer, dropped, size);
+  }
   // Inserts position p (positions go in increasing order, none left out).
   void Insert(int32_t p);
   // The longest match at p (nearest of the longest), Length 0 when none; then
@@ -94,7 +110,11 @@ class TreeFinder : private FinderTables {
   static constexpr int32_t kMaxMatches = 72;
 
   explicit TreeFinder(uint32_t stampLimit = kStampLimit);
-  void Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength);
+  void Reset(const uint8_t* buffer, int32_t size, int32_t maxDepth, int32_t niceLength,
+             int64_t runLength = -1);
+  void Slide(const uint8_t* buffer, int32_t dropped, int32_t size) {
+    SlideRun(buffer, dropped, size);
+  }
   // Writes the matches at p to out in increasing length (each with the
   // nearest distance for that length), inserts p and returns their number.
   // The longest is extended past niceLength up to the longest possible.

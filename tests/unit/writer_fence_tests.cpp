@@ -6,12 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "format/signed_core.h"
+#include "oracle_reader.h"
 #include "test_bytes.h"
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
-#include "oracle_reader.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ Bytes Wordy(size_t n, uint32_t seed) {
 // Bytes copied from dictionary offsets in [start, end) by the decoded
 // symbols: a match of length L at distance D from output position q copies
 // window bytes dictionaryLength + q - D and on.
-int32_t CopiesFrom(const OracleOutcome& d, int32_t dictionaryLength, int32_t start,
-                   int32_t end) {
+int32_t CopiesFrom(const OracleOutcome& d, int32_t dictionaryLength, int32_t start, int32_t end) {
   int32_t copied = 0;
   int64_t q = 0;
   for (const DecodedSymbol& s : d.Symbols) {
@@ -77,21 +77,17 @@ TEST(WriterFences, NoMatchCopiesAFencedByte) {
       SCOPED_TRACE(std::string(c.What) + ", level " + std::to_string(level));
       // Unfenced, the data draws on those bytes, and they matter.
       const Bytes open = EncodeFileData(dictionary, data, level);
-      const OracleOutcome o =
-          OracleDecodeData(open, dictionary, int32_t(data.size()));
+      const OracleOutcome o = OracleDecodeData(open, dictionary, int32_t(data.size()));
       ASSERT_TRUE(o.Ok && o.Bytes == data);
       int32_t openCopies = 0;
       for (const SourceFence& f : c.Fences) openCopies += CopiesFrom(o, 16384, f.Start, f.End);
       EXPECT_GT(openCopies, 0) << "the test data never reaches the fenced bytes";
-      const OracleOutcome openAltered =
-          OracleDecodeData(open, altered, int32_t(data.size()));
+      const OracleOutcome openAltered = OracleDecodeData(open, altered, int32_t(data.size()));
       EXPECT_FALSE(openAltered.Ok && openAltered.Bytes == data);
 
       const Bytes fenced = EncodeFileData(dictionary, data, level, {}, c.Fences);
-      const OracleOutcome a =
-          OracleDecodeData(fenced, dictionary, int32_t(data.size()));
-      const OracleOutcome b =
-          OracleDecodeData(fenced, altered, int32_t(data.size()));
+      const OracleOutcome a = OracleDecodeData(fenced, dictionary, int32_t(data.size()));
+      const OracleOutcome b = OracleDecodeData(fenced, altered, int32_t(data.size()));
       ASSERT_TRUE(a.Ok) << a.Error;
       ASSERT_TRUE(b.Ok) << b.Error;
       EXPECT_TRUE(a.Bytes == data);
@@ -117,10 +113,102 @@ TEST(WriterFences, FencesFollowTheDictionarysLastBytes) {
   for (int level : {1, 6, 9}) {
     SCOPED_TRACE("level " + std::to_string(level));
     const Bytes fenced = EncodeFileData(dictionary, data, level, {}, fences);
-    const OracleOutcome d =
-        OracleDecodeData(fenced, altered, int32_t(data.size()));
+    const OracleOutcome d = OracleDecodeData(fenced, altered, int32_t(data.size()));
     ASSERT_TRUE(d.Ok) << d.Error;
     EXPECT_TRUE(d.Bytes == data);
+  }
+}
+
+// The finders' shared tables, their run and fence calls in reach.
+struct TablesProbe : FinderTables {
+  TablesProbe() : FinderTables(1, kStampLimit) {}
+  using FinderTables::SlideRun;
+  using FinderTables::SourceRoom;
+  using FinderTables::StartRun;
+};
+
+// The fences are buffer positions: when the buffer slides they move back
+// with it, a fence cut by the slide keeps its kept part, and one wholly
+// dropped is gone; a new run starts with none.
+TEST(WriterFences, FencesMoveWithTheSlidingBuffer) {
+  struct RoomCase {
+    int32_t Dropped;   // 0: no slide
+    int32_t Position;  // buffer position after the slide
+    int32_t Limit;
+    int32_t Room;
+  };
+  const std::vector<SourceFence> fences = {{100, 104}, {32760, 32780}, {40000, 40008}};
+  const std::vector<RoomCase> cases = {
+      {0, 96, 10, 4},        {0, 100, 10, 0},    {0, 104, 10, 10},      {0, 32750, 50, 10},
+      {0, 39990, 50, 10},    {0, 40008, 50, 50}, {32768, 100, 10, 10},  {32768, 0, 5, 0},
+      {32768, 11, 5, 0},     {32768, 12, 5, 5},  {32768, 7222, 50, 10}, {32768, 7232, 50, 0},
+      {32768, 7240, 50, 50}, {65536, 0, 20, 20}, {65536, 7232, 50, 50},
+  };
+  const Bytes buffer(100000, 0);
+  for (const RoomCase& c : cases) {
+    SCOPED_TRACE("dropped " + std::to_string(c.Dropped) + ", position " +
+                 std::to_string(c.Position));
+    TablesProbe tables;
+    tables.StartRun(buffer.data(), int32_t(buffer.size()), 200000);
+    tables.SetFences(fences);
+    if (c.Dropped > 0) tables.SlideRun(buffer.data(), c.Dropped, int32_t(buffer.size()));
+    EXPECT_EQ(tables.SourceRoom(c.Position, c.Limit), c.Room);
+  }
+  TablesProbe tables;
+  tables.StartRun(buffer.data(), int32_t(buffer.size()), int32_t(buffer.size()));
+  tables.SetFences(fences);
+  tables.StartRun(buffer.data(), int32_t(buffer.size()), int32_t(buffer.size()));
+  EXPECT_EQ(tables.SourceRoom(100, 10), 10) << "a new run kept the last run's fences";
+}
+
+// A file coded through a small window that moves many times: the fences
+// still keep every match off the fenced dictionary bytes, and once the
+// dictionary has slid out they cut nothing, so the output is the same as
+// from one buffer of the whole data. With 81920 bytes of window after the
+// 16384 of dictionary, each move leaves the position being parsed just past
+// 16384, so the positions where the fences were are in reach; after the
+// dictionary's copy come random blocks of 16384 bytes, each twice, so that
+// the repeat of what lies there can only copy from there.
+TEST(WriterFences, FencesHoldInAMovingWindow) {
+  const Bytes dictionary = Wordy(16384, 3);
+  const std::vector<SourceFence> fences = {{216, 220}, {280, 288}, {2000, 12000}};
+  Bytes data = dictionary;
+  for (uint32_t block = 0; block < 6; ++block) {
+    const Bytes noise = test_bytes::Random(16384, 40 + block);
+    data.insert(data.end(), noise.begin(), noise.end());
+    data.insert(data.end(), noise.begin(), noise.end());
+  }
+  Bytes altered = dictionary;
+  for (const SourceFence& f : fences)
+    for (int32_t k = f.Start; k < f.End; ++k) altered[size_t(k)] ^= 0xA5;
+  EncoderContext small(65536 + 16384);
+  for (int level = kMinLevel; level <= kMaxLevel; ++level) {
+    SCOPED_TRACE("level " + std::to_string(level));
+    size_t taken = 0;
+    int reads = 0;
+    Bytes coded;
+    const bool ok = small.Encode(
+        dictionary, int64_t(data.size()),
+        [&](std::span<uint8_t> out) {
+          std::memcpy(out.data(), data.data() + taken, out.size());
+          taken += out.size();
+          ++reads;
+          return true;
+        },
+        level,
+        [&](std::span<const uint8_t> bytes) {
+          coded.insert(coded.end(), bytes.begin(), bytes.end());
+          return true;
+        },
+        {}, fences);
+    ASSERT_TRUE(ok);
+    EXPECT_GT(reads, 1) << "the window never moved";
+    EXPECT_TRUE(coded == EncodeFileData(dictionary, data, level, {}, fences))
+        << "the moving window coded differently";
+    const OracleOutcome d = OracleDecodeData(coded, altered, int32_t(data.size()));
+    ASSERT_TRUE(d.Ok) << d.Error;
+    EXPECT_TRUE(d.Bytes == data) << "the fenced bytes changed the decoded data";
+    for (const SourceFence& f : fences) EXPECT_EQ(CopiesFrom(d, 16384, f.Start, f.End), 0);
   }
 }
 
