@@ -1,14 +1,14 @@
-// `varnow pack`: gathers the sources, checks every name, maps the files, lets
-// the encoder build the distributable into a temporary file beside OUTPUT,
-// verifies it by decoding it with the core's own modules, and only then
-// renames it into place, so a failed or interrupted pack leaves nothing.
+// `varnow pack`: gathers the sources, checks every name, lets the encoder
+// read the files a window at a time and write the distributable into a
+// temporary file beside OUTPUT as it codes, verifies it by decoding it with
+// the core's own modules, and only then renames it into place, so a failed
+// or interrupted pack leaves nothing.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +24,7 @@
 #include "pack_sources.h"
 #include "password_input.h"
 #include "progress_line.h"
+#include "source_files.h"
 #include "text_codec.h"
 #include "writer/archive_writer.h"
 
@@ -35,55 +36,6 @@ constexpr const char* kExistsText = "already exists; use -f/--force to replace i
 // with a folder of the distributable's own often takes some 80 characters.
 constexpr size_t kWindowsPathLimit = 259;
 constexpr size_t kRecipientFolderAllowance = 80;
-
-// A file's bytes, mapped read-only for as long as the pack runs.
-class Mapping {
- public:
-  Mapping() = default;
-  Mapping(Mapping&& other) noexcept : address_(other.address_), size_(other.size_) {
-    other.address_ = nullptr;
-    other.size_ = 0;
-  }
-  Mapping& operator=(Mapping&&) = delete;
-  ~Mapping() {
-    if (address_ != nullptr) munmap(address_, size_);
-  }
-
-  Status Map(const std::string& path, uint64_t* size) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return Damaged(DisplayPath(path) + ": cannot open: " + strerror(errno));
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-      int e = errno;
-      close(fd);
-      return Damaged(DisplayPath(path) + ": cannot read: " + strerror(e));
-    }
-    *size = static_cast<uint64_t>(st.st_size);
-    if (*size >= (uint64_t{1} << 31)) {
-      close(fd);
-      return Refused(DisplayPath(path) +
-                     ": the file has 2^31 bytes or more, which the format "
-                     "cannot hold");
-    }
-    if (*size > 0) {
-      void* a = mmap(nullptr, *size, PROT_READ, MAP_PRIVATE, fd, 0);
-      if (a == MAP_FAILED) {
-        int e = errno;
-        close(fd);
-        return Damaged(DisplayPath(path) + ": cannot read: " + strerror(e));
-      }
-      address_ = a;
-      size_ = *size;
-    }
-    close(fd);
-    return Success();
-  }
-  std::span<const uint8_t> Bytes() const { return {static_cast<const uint8_t*>(address_), size_}; }
-
- private:
-  void* address_ = nullptr;
-  size_t size_ = 0;
-};
 
 // The temporary output, removed on every way out but the rename, also
 // when the process is interrupted.
@@ -115,6 +67,7 @@ class TemporaryOutput {
     signal(SIGINT, RemoveTemporaryOnSignal);
     signal(SIGTERM, RemoveTemporaryOnSignal);
     signal(SIGHUP, RemoveTemporaryOnSignal);
+    signal(SIGQUIT, RemoveTemporaryOnSignal);
     return Success();
   }
   int Fd() const { return fd_; }
@@ -163,18 +116,20 @@ class TemporaryOutput {
 bool SameTime(const FileTime& a, const FileTime& b) { return a.Low == b.Low && a.High == b.High; }
 
 // Decodes the new distributable with the core's modules and compares every
-// entry with what was meant to go in.
+// entry with what was meant to go in: names, sizes and times, and the
+// decoded bytes with the digest of the bytes that were read.
 Status VerifyArchive(const std::string& path, const std::string& output,
                      const std::optional<std::string>& password, const PackResult& packed,
-                     const std::vector<ArchiveEntry>& entries, const CodePage& page) {
+                     const std::vector<ArchiveEntry>& entries,
+                     const std::vector<ReadRecord>& records, const CodePage& page) {
   ArchiveReader reader;
   Status s = reader.Open(path);
   if (s.Ok()) s = reader.Unlock(password.value_or(""));
   if (!s.Ok()) return Damaged(DisplayPath(output) + ": verification failed: " + s.Message);
   size_t k = 0;
-  const ArchiveEntry* current = nullptr;
-  size_t offset = 0;
-  std::string problem;
+  size_t input = 0;
+  uint64_t offset = 0;
+  StreamDigest digest;
   auto mismatch = [&](const std::string& name, const std::string& what) {
     return Damaged(DisplayPath(output) + ": verification failed: entry '" +
                    DisplayText(page, name) + "' " + what + "; the new file was discarded");
@@ -191,26 +146,29 @@ Status VerifyArchive(const std::string& path, const std::string& output,
     if (k >= packed.Entries.size() || packed.Entries[k].IsFolder ||
         packed.Entries[k].StoredName != r.Name)
       return mismatch(r.Name, "is not the file that was packed there");
-    current = &entries[packed.Entries[k].InputIndex];
-    if (static_cast<size_t>(r.FileSize) != current->Data.size())
+    input = packed.Entries[k].InputIndex;
+    const ArchiveEntry& e = entries[input];
+    if (static_cast<uint64_t>(r.FileSize) != records[input].Bytes || !records[input].Finished)
       return mismatch(r.Name, "has the wrong size");
-    if (!SameTime(r.Creation, current->Creation) || !SameTime(r.LastAccess, current->LastAccess) ||
-        !SameTime(r.LastWrite, current->LastWrite))
+    if (!SameTime(r.Creation, e.Creation) || !SameTime(r.LastAccess, e.LastAccess) ||
+        !SameTime(r.LastWrite, e.LastWrite))
       return mismatch(r.Name, "has the wrong times");
     offset = 0;
+    digest = StreamDigest();
     *want = true;
     return Success();
   };
   callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
-    if (offset + static_cast<size_t>(count) > current->Data.size() ||
-        (count > 0 && memcmp(current->Data.data() + offset, data, static_cast<size_t>(count)) != 0))
-      return mismatch(current->Name,
-                      "decodes to other bytes near offset " + std::to_string(offset));
-    offset += static_cast<size_t>(count);
+    offset += static_cast<uint64_t>(count);
+    if (offset > records[input].Bytes)
+      return mismatch(entries[input].Name, "decodes to too many bytes");
+    digest.Add(std::span<const uint8_t>(data, static_cast<size_t>(count)));
     return Success();
   };
   callbacks.EndFile = [&](const EntryRecord& r) -> Status {
-    if (offset != current->Data.size()) return mismatch(r.Name, "decodes to too few bytes");
+    if (offset != records[input].Bytes) return mismatch(r.Name, "decodes to too few bytes");
+    if (digest.Value() != records[input].Digest)
+      return mismatch(r.Name, "decodes to other bytes than were read");
     ++k;
     return Success();
   };
@@ -414,20 +372,23 @@ Status NameItems(const std::vector<SourceItem>& items, const CodePage& page, Tar
                  " target; nothing was written");
 }
 
-Status MapFiles(const std::vector<SourceItem>& items, std::vector<ArchiveEntry>& entries,
-                std::vector<Mapping>& mappings) {
-  mappings.reserve(items.size());
+// Every file's size as listed, refused at once when the format cannot hold it.
+Status SizeFiles(const std::vector<SourceItem>& items, std::vector<ArchiveEntry>& entries) {
   for (size_t i = 0; i < items.size(); ++i) {
     if (items[i].IsFolder) continue;
-    Mapping m;
-    uint64_t size = 0;
-    Status s = m.Map(items[i].DiskPath, &size);
-    if (!s.Ok()) return s;
-    entries[i].Data = m.Bytes();
-    mappings.push_back(std::move(m));
+    if (items[i].Size >= (uint64_t{1} << 31))
+      return Refused(DisplayPath(items[i].DiskPath) +
+                     ": the file has 2^31 bytes or more, which the format cannot hold");
+    entries[i].Size = items[i].Size;
   }
   if (entries.empty()) return Refused("there is nothing to pack in the sources given");
   return Success();
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // The distributable into a temporary file beside the output, verified when
@@ -439,20 +400,16 @@ Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core
   TemporaryOutput temporary;
   Status s;
   if ((s = temporary.Create(c.Output)); !s.Ok()) return s;
-  int writeError = 0;
-  ByteSink sink = [&](const uint8_t* data, size_t size) {
-    while (size > 0) {
-      ssize_t n = write(temporary.Fd(), data, size);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        writeError = n < 0 ? errno : ENOSPC;
-        return false;
-      }
-      data += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  };
+  DescriptorOutput output(temporary.Fd(), FolderOf(c.Output));
+  std::vector<std::string> paths;
+  std::vector<uint64_t> sizes;
+  for (const SourceItem& item : items) {
+    paths.push_back(item.DiskPath);
+    sizes.push_back(item.Size);
+  }
+  std::vector<ReadRecord> records(items.size());
+  SourceReader reader(std::move(paths), std::move(sizes), records);
+  options.Reader = &reader;
   {
     ProgressLine progress(c.Quiet);
     options.Progress = [&](uint64_t done, uint64_t total, uint64_t packed, uint64_t finished) {
@@ -460,18 +417,23 @@ Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core
           static_cast<int64_t>(done), static_cast<int64_t>(total),
           finished > 0 ? static_cast<double>(packed) / static_cast<double>(finished) : -1);
     };
-    result = WriteArchive(core, entries, options, sink);
+    result = WriteArchive(core, entries, options, output);
   }
   if (!result.Ok) {
-    if (writeError != 0)
-      return Damaged(DisplayPath(c.Output) + ": cannot write: " + strerror(writeError));
-    if (result.ErrorEntry && *result.ErrorEntry < items.size())
-      return Refused(DisplayPath(items[*result.ErrorEntry].DiskPath) + ": " + result.Error);
-    return Refused(DisplayPath(c.Output) + ": " + result.Error);
+    const std::string notWritten = "; " + DisplayPath(c.Output) + " was not written";
+    if (result.Failure == PackFailure::kWrite)
+      return Damaged(DisplayPath(c.Output) + ": cannot write: " +
+                     (output.Error() != 0 ? strerror(output.Error()) : result.Error));
+    const bool named = result.ErrorEntry && *result.ErrorEntry < items.size();
+    const std::string subject =
+        named ? DisplayPath(items[*result.ErrorEntry].DiskPath) : DisplayPath(c.Output);
+    if (result.Failure == PackFailure::kRead)
+      return Damaged(subject + ": " + result.Error + notWritten);
+    return Refused(subject + ": " + result.Error);
   }
   if ((s = temporary.Finish(c.Output)); !s.Ok()) return s;
   if (c.Verify) {
-    s = VerifyArchive(temporary.Path(), c.Output, options.Password, result, entries, page);
+    s = VerifyArchive(temporary.Path(), c.Output, options.Password, result, entries, records, page);
     if (!s.Ok()) return s;
   }
   return temporary.RenameTo(c.Output, c.Force);
@@ -512,8 +474,7 @@ Status RunPack(const PackCommand& c) {
   if ((s = GatherItems(c, exists ? &existing : nullptr, items)); !s.Ok()) return s;
   std::vector<ArchiveEntry> entries;
   if ((s = NameItems(items, *page, target, entries)); !s.Ok()) return s;
-  std::vector<Mapping> mappings;
-  if ((s = MapFiles(items, entries, mappings)); !s.Ok()) return s;
+  if ((s = SizeFiles(items, entries)); !s.Ok()) return s;
   PackResult result;
   if ((s = WriteDistributable(c, core, items, entries, options, *page, result)); !s.Ok()) return s;
   if (!c.Quiet) ReportPacked(c, result);

@@ -1,0 +1,73 @@
+// The files `varnow pack` reads and writes while the writer codes: each
+// source read a window at a time through its descriptor (never mapped, so a
+// file cut short under the reader is an error with the file's name, not a
+// signal), checked against the size it was listed with, and digested for
+// the verify; the distributable written straight into its temporary file,
+// with the writer's spills in unnamed temporary files beside it, which
+// vanish with the process however it ends.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "writer/archive_writer.h"
+
+// A digest of a byte stream, however it is cut into pieces: enough to tell
+// decoded bytes from the bytes that were read.
+class StreamDigest {
+ public:
+  void Add(std::span<const uint8_t> bytes);
+  uint64_t Value() const;
+
+ private:
+  void Mix(uint64_t word);
+  uint64_t state_ = 0x6A09E667F3BCC909ull;
+  uint64_t count_ = 0;
+  uint8_t tail_[8] = {};
+  size_t tailLength_ = 0;
+};
+
+// What became of one source as it was read.
+struct ReadRecord {
+  uint64_t Bytes = 0;   // bytes read, all of them when the read finished
+  uint64_t Digest = 0;  // of those bytes, when finished
+  bool Finished = false;
+};
+
+// Reads the file entries' DiskPath, each expected to hold Size bytes.
+// records: by input index, kept for the verify.
+class SourceReader : public EntryReader {
+ public:
+  SourceReader(std::vector<std::string> paths, std::vector<uint64_t> sizes,
+               std::vector<ReadRecord>& records)
+      : paths_(std::move(paths)), sizes_(std::move(sizes)), records_(records) {}
+  std::optional<std::string> Open(size_t entry, std::unique_ptr<EntryStream>& stream) override;
+
+ private:
+  std::vector<std::string> paths_;
+  std::vector<uint64_t> sizes_;
+  std::vector<ReadRecord>& records_;
+};
+
+// The distributable into an open file descriptor, spills in the folder.
+class DescriptorOutput : public ArchiveOutput {
+ public:
+  DescriptorOutput(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}
+  bool Append(std::span<const uint8_t> bytes) override;
+  bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override;
+  std::unique_ptr<SpillFile> NewSpill() override;
+  // errno of the first failed write, 0 when none failed.
+  int Error() const { return error_; }
+
+ private:
+  int fd_;
+  std::string folder_;
+  int error_ = 0;
+};
+
+// The test seam: VARNOW_TEST_CHANGE_WHILE_READING names what happens to the
+// first source once its first window is read ("shrink", "grow", "remove" or
+// "signal"), or just before it is opened ("remove-before-open"), so that the
+// tests change a file under the reader at a known moment.
