@@ -30,8 +30,10 @@ struct Step {
   std::vector<std::string> Exists = {};  // paths made
   std::vector<std::string> Absent = {};  // paths not made
   std::string Stdin = "";
-  std::string Env = "";   // NAME=value for this command
-  bool OutExact = false;  // standard output is exactly Out[0]
+  std::string Env = "";                                        // NAME=value for this command
+  bool OutExact = false;                                       // standard output is exactly Out[0]
+  std::vector<std::pair<std::string, std::string>> Same = {};  // files with equal bytes
+  std::vector<std::string> Empty = {};  // folders left empty (no output, no temporary file)
 };
 
 struct Case {
@@ -107,6 +109,10 @@ void MakeSandbox(const Sandbox& b) {
   WriteText(b / "list.txt", "src/a.txt\n./src/sub\nsrc/sub/b.txt\n");
   WriteText(b / "outside.txt", "/etc/hostname\n../x\nsrc/a.txt\n");
   WriteText(b / "nul.txt", std::string("src/a.txt\0src/sub/b.txt\0", 24));
+  // A file for the seam that changes it while it is read, and a folder for
+  // outputs that must not appear.
+  WriteFile(b / "changing/big.bin", test_bytes::Text(2000000, 5));
+  fs::create_directories(b / "outs");
   auto pack = [&](std::vector<std::string> args) {
     RunResult r = RunVarnow(args, "", b.Root());
     if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Errors);
@@ -180,7 +186,8 @@ TEST_P(CliHabits, Steps) {
     std::vector<std::string> args;
     for (const std::string& a : step.Args) args.push_back(Expand(a, b));
     RunResult r = RunVarnow(args, step.Stdin, b.Root(), step.Env);
-    EXPECT_EQ(r.ExitCode, step.Exit) << r.Errors;
+    // An end by a signal counts as 128 + the signal, as a shell shows it.
+    EXPECT_EQ(r.Signalled ? 128 + r.Signal : r.ExitCode, step.Exit) << r.Errors;
     for (const std::string& out : step.Out) {
       if (step.OutExact) {
         EXPECT_EQ(r.Output, Expand(out, b));
@@ -195,6 +202,11 @@ TEST_P(CliHabits, Steps) {
     }
     for (const std::string& p : step.Exists) EXPECT_TRUE(fs::exists(Expand(p, b))) << p;
     for (const std::string& p : step.Absent) EXPECT_FALSE(fs::exists(Expand(p, b))) << p;
+    for (const auto& [x, y] : step.Same)
+      EXPECT_TRUE(ReadFile(Expand(x, b)) == ReadFile(Expand(y, b))) << x << " and " << y;
+    for (const std::string& f : step.Empty)
+      EXPECT_TRUE(fs::is_empty(Expand(f, b)))
+          << f << " holds " << fs::directory_iterator(Expand(f, b))->path();
   }
 }
 
@@ -491,7 +503,121 @@ INSTANTIATE_TEST_SUITE_P(
                "old-signed.exe: signed after packing, and its files draw on the core's header "
                "fields that signing rewrote"}}},
         Case{"extract to standard output and a folder",
-             {{{"extract", "-O", "-C", "x", "lin"}, 1, {}, "excludes"}}}),
+             {{{"extract", "-O", "-C", "x", "lin"}, 1, {}, "excludes"}}},
+        // pack: zip's and gzip's habits.
+        Case{"-1 to -9 are levels",
+             {{.Args = {"pack", "-q", "-9", "--target", "linux", "a9", "src"}, .Exists = {"@/a9"}},
+              {.Args = {"pack", "-q", "--level", "9", "--target", "linux", "b9", "src"},
+               .Same = {{"@/a9", "@/b9"}}},
+              {.Args = {"pack", "-q", "--target", "linux", "a1", "src", "-1"}, .Same = {}},
+              {.Args = {"pack", "-q", "--level", "1", "--target", "linux", "b1", "src"},
+               .Same = {{"@/a1", "@/b1"}}}}},
+        Case{"-N and --level together",
+             {{.Args = {"pack", "-9", "--level", "3", "o.exe", "src"},
+               .Exit = 1,
+               .Err = "-9 and --level both give the level",
+               .Absent = {"@/o.exe"}}}},
+        Case{"OUTPUT - is refused",
+             {{.Args = {"pack", "-", "src"},
+               .Exit = 1,
+               .Err = "OUTPUT - begins with '-': varnow does not write to standard output",
+               .Absent = {"@/-"}}}},
+        Case{"OUTPUT beginning with - is refused unless after --",
+             {{.Args = {"pack", "-q", "-x.exe", "src"}, .Exit = 1, .Absent = {"@/-x.exe"}},
+              {.Args = {"pack", "-q", "--", "-x.exe", "src"}, .Exists = {"@/-x.exe"}},
+              {.Args = {"list", "--", "-x.exe"}, .Out = {"src\\a.txt"}}}},
+        Case{
+            "--password-file - reads standard input",
+            {{.Args = {"pack", "-q", "--password-file", "-", "--target", "linux", "p", "src"},
+              .Exists = {"@/p"},
+              .Stdin = "secret\n"},
+             {.Args = {"test", "--password-file", "-", "p"}, .Out = {"sound"}, .Stdin = "secret\n"},
+             {.Args = {"test", "--password-file", "-", "p"}, .Exit = 1, .Stdin = "wrong\n"},
+             {.Args = {"pack", "-q", "--password-file", "-", "--target", "linux", "q", "src"},
+              .Exit = 1,
+              .Err = "--password-file -: the password file holds more than one line",
+              .Absent = {"@/q"},
+              .Stdin = "one\ntwo\n"}}},
+        Case{"--password-file - and --files-from - together",
+             {{.Args = {"pack", "--password-file", "-", "--files-from", "-", "o.exe"},
+               .Exit = 1,
+               .Err = "cannot both read standard input",
+               .Absent = {"@/o.exe"},
+               .Stdin = "secret\n"}}},
+        Case{
+            "an output name that does not suit the target",
+            {{.Args = {"pack", "-q", "--target", "linux", "x.exe", "src"},
+              .Err = "warning: x.exe: a .exe name for a Linux distributable"},
+             {.Args = {"pack", "-q", "w.run", "src"},
+              .Err = "warning: w.run: a Windows distributable named .run"},
+             {.Args = {"pack", "-q", "w.sh", "src"},
+              .Err = "warning: w.sh: a Windows distributable named .sh"},
+             {.Args = {"pack", "-q", "w", "src"},
+              .Err = "warning: w: a Windows distributable without the .exe extension"},
+             {.Args = {"pack", "-q", "--core", "linux-core.bin", "core.EXE", "src"},
+              .Err = "warning: core.EXE: a .exe name for a Linux distributable"},
+             {.Args = {"pack", "-q", "--target", "linux", "fine.run", "src"}, .Lacks = {"warning"}},
+             {.Args = {"pack", "-q", "fine.exe", "src"}, .Lacks = {"warning"}}}},
+        Case{
+            "--run-after with blanks, or naming nothing",
+            {{.Args = {"pack", "-q", "--run-after", "setup.sh --quiet", "--target", "linux", "r1",
+                       "src"},
+              .Err = "warning: --run-after 'setup.sh --quiet': the whole text is taken as one "
+                     "program name (no arguments are split off at blanks)"},
+             {.Args = {"pack", "-q", "--run-after", "nothing.sh", "--target", "linux", "r2", "src"},
+              .Err = "warning: --run-after 'nothing.sh': names no file in the archive and no "
+                     "absolute path"},
+             {.Args = {"pack", "-q", "--run-after", "./src/a.txt", "--target", "linux", "r3",
+                       "src"},
+              .Lacks = {"warning"}},
+             {.Args = {"pack", "-q", "--run-after", "/bin/true", "--target", "linux", "r4", "src"},
+              .Lacks = {"warning"}},
+             {.Args = {"pack", "-q", "--run-after", "SRC\\SUB\\B.TXT", "r5.exe", "src"},
+              .Lacks = {"warning"}},
+             {.Args = {"pack", "-q", "--run-after", "src/sub/b.txt", "--target", "linux", "r6",
+                       "src"},
+              .Lacks = {"warning"}}}},
+        Case{"--help says how the run-after launch works",
+             {{.Args = {"pack", "--help"},
+               .Out = {"the whole text is one name",
+                       "started detached, and its exit status is not "
+                       "awaited"}}}},
+        // pack: a file that changes under the reader, at a known moment.
+        Case{
+            "a file that shrinks while it is read",
+            {{.Args = {"pack", "-q", "--level", "1", "--target", "linux", "outs/o.run", "changing"},
+              .Exit = 2,
+              .Err = "varnow: changing/big.bin: the file shrank while it was read: 2000000 bytes "
+                     "were listed, it ended after ",
+              .Env = "VARNOW_TEST_CHANGE_WHILE_READING=shrink",
+              .Empty = {"@/outs"}}}},
+        Case{
+            "a file that grows while it is read",
+            {{.Args = {"pack", "-q", "--level", "9", "--target", "linux", "outs/o.run", "changing"},
+              .Exit = 2,
+              .Err = "varnow: changing/big.bin: the file grew while it was read: it has more than "
+                     "the 2000000 bytes that were listed; outs/o.run was not written",
+              .Env = "VARNOW_TEST_CHANGE_WHILE_READING=grow",
+              .Empty = {"@/outs"}}}},
+        Case{"a file that disappears before it is read",
+             {{.Args = {"pack", "-q", "--target", "linux", "outs/o.run", "changing"},
+               .Exit = 2,
+               .Err = "varnow: changing/big.bin: the file disappeared before it was read; "
+                      "outs/o.run was not written",
+               .Env = "VARNOW_TEST_CHANGE_WHILE_READING=remove-before-open",
+               .Empty = {"@/outs"}}}},
+        Case{"a file removed while it is read is packed as it was",
+             {{.Args = {"pack", "--target", "linux", "outs/o.run", "changing"},
+               .Out = {"1 files, 0 empty folders", "verified"},
+               .Absent = {"@/changing/big.bin"},
+               .Env = "VARNOW_TEST_CHANGE_WHILE_READING=remove"},
+              {.Args = {"list", "--json", "outs/o.run"},
+               .Out = {"\"name\": \"changing/big.bin\", \"size\": 2000000"}}}},
+        Case{"a signal while packing leaves nothing behind",
+             {{.Args = {"pack", "-q", "--target", "linux", "outs/o.run", "changing"},
+               .Exit = 128 + 15,
+               .Env = "VARNOW_TEST_CHANGE_WHILE_READING=signal",
+               .Empty = {"@/outs"}}}}),
     [](const ::testing::TestParamInfo<Case>& info) {
       std::string name;
       for (const char* p = info.param.What; *p != 0; ++p)

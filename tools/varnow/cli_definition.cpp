@@ -8,9 +8,10 @@ namespace {
 
 void AddPasswordOptions(CLI::App* app, PasswordSource& password, const char* askHelp) {
   CLI::Option* ask = app->add_flag("--password", password.Ask, askHelp);
-  CLI::Option* file = app->add_option("--password-file", password.File,
-                                      "Read the password from the first line of FILE")
-                          ->type_name("FILE");
+  CLI::Option* file =
+      app->add_option("--password-file", password.File,
+                      "Read the password from the first line of FILE ('-': standard input)")
+          ->type_name("FILE");
   ask->excludes(file);
 }
 
@@ -51,7 +52,17 @@ const char* CommandNotes(const std::string& command) {
            "time later than it is stored as it, so that the same content packs to the same "
            "bytes from any checkout. The file is written under a temporary name beside OUTPUT, "
            "verified, and only then renamed to OUTPUT; an existing OUTPUT is replaced only "
-           "with --force.";
+           "with --force. An OUTPUT that begins with '-' is refused unless it follows --, "
+           "since it is usually an option mistyped; a warning says when OUTPUT's name does not "
+           "suit the target (.exe for Linux; .run, .sh or no extension for Windows). A file "
+           "that changes size or disappears while it is read stops the pack (exit 2) and "
+           "nothing is written. --password-file - reads the password from the first line of "
+           "standard input. --run-after is launched once expanding ends: its whole text is "
+           "taken as one program or document name, found from the folder the recipient "
+           "expands in (no arguments are split off at blanks), started detached, and its exit "
+           "status is not awaited; the expander only reports when it could not be started. A "
+           "warning says when the text holds blanks, or names no file in the archive and no "
+           "absolute path.";
   if (command == "list")
     return "Shows the header, which core the file starts with, every entry and the ratio. "
            "Control characters in names and texts are shown escaped (\\n, \\xNN). Times are "
@@ -126,14 +137,24 @@ void DefineCli(Cli& cli) {
   packApp->add_option("--comment-file", pack.CommentFile, "Take the comment from FILE")
       ->type_name("FILE")
       ->excludes(comment);
-  packApp->add_option("--run-after", pack.RunAfter, "Command opened after expanding")
+  packApp
+      ->add_option("--run-after", pack.RunAfter,
+                   "Program or document opened after expanding: the whole text is one name, "
+                   "no arguments")
       ->type_name("COMMAND");
   AddPasswordOptions(packApp, pack.Password,
                      "Protect with a password, asked twice on the terminal without echo");
-  packApp->add_option("--level", pack.Level, "1 (fastest) to 9 (smallest)")
+  packApp
+      ->add_option("--level", pack.Level,
+                   "1 (fastest) to 9 (smallest); -1 to -9 are the same as --level 1 to 9")
       ->type_name("N")
       ->check(CLI::Range(1, 9))
       ->capture_default_str();
+  // -1 ... -9, as zip and gzip take them; shown in --level's help only.
+  for (int n = 1; n <= 9; ++n) {
+    packApp->add_flag_callback("-" + std::to_string(n), [&pack, n] { pack.LevelFlag = n; })
+        ->group("");
+  }
   packApp->add_option("--threads", pack.Threads, "Coding threads (default: one per processor)")
       ->type_name("N")
       ->check(CLI::Range(0, 256));

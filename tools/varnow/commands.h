@@ -17,6 +17,7 @@ struct PasswordSource {
 
 struct PackCommand {
   std::string Output;
+  bool OutputAfterSeparator = false;  // OUTPUT was given after "--"
   std::vector<std::string> Sources;
   std::vector<std::string> Excludes;  // globs over the stored relative name
   std::string FilesFrom;              // a file of paths ("-": standard input); empty: none
@@ -30,6 +31,8 @@ struct PackCommand {
   std::string RunAfter;
   PasswordSource Password;
   int Level = 6;
+  int LevelFlag = 0;        // -1 ... -9 given, 0: none
+  bool LevelGiven = false;  // --level given
   bool Quiet = false;
   bool Verify = true;
   int Threads = 0;

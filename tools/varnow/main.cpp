@@ -47,7 +47,18 @@ int main(int argc, char** argv) {
     return kExitRefused;
   }
 
-  if (cli.PackApp->parsed()) return Report(RunPack(cli.Pack));
+  if (cli.PackApp->parsed()) {
+    cli.Pack.LevelGiven = cli.PackApp->count("--level") > 0;
+    // Whether OUTPUT came after "--": it does not appear before the first "--".
+    for (int i = 1; i < argc; ++i) {
+      if (std::string(argv[i]) == "--") {
+        cli.Pack.OutputAfterSeparator = true;
+        break;
+      }
+      if (argv[i] == cli.Pack.Output && i > 1) break;
+    }
+    return Report(RunPack(cli.Pack));
+  }
   if (cli.ListApp->parsed()) return Report(RunList(cli.List));
   if (cli.TestApp->parsed()) return Report(RunTest(cli.Test));
   cli.Extract.Existing = cli.Overwrite      ? ExistingFiles::kOverwrite

@@ -257,7 +257,7 @@ std::string LowerAscii(std::string s) {
 // The options of the writer from the command line: the texts in the target's
 // code page, the password asked or read, every one checked by the writer.
 Status BuildOptions(const PackCommand& c, const CodePage& page, PackOptions& options) {
-  options.Level = c.Level;
+  options.Level = c.LevelFlag != 0 ? c.LevelFlag : c.Level;
   options.Threads = c.Threads;
   Status s;
   if (c.Comment) {
@@ -391,15 +391,78 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A name that does not suit the target: Windows runs only .exe files, and a
+// Linux program called .exe looks like one for Windows.
+void WarnAboutOutputName(const std::string& output, TargetKind target) {
+  const size_t slash = output.rfind('/');
+  const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  const std::string extension =
+      dot == std::string::npos || dot == 0 ? "" : LowerAscii(base.substr(dot + 1));
+  if (target == TargetKind::kLinux && extension == "exe")
+    Warn(DisplayPath(output) +
+         ": a .exe name for a Linux distributable; Windows cannot run it (--target windows "
+         "makes one for Windows)");
+  if (target == TargetKind::kWindows &&
+      (extension.empty() || extension == "run" || extension == "sh"))
+    Warn(DisplayPath(output) + ": a Windows distributable " +
+         (extension.empty() ? std::string("without the .exe extension") : "named ." + extension) +
+         "; Windows runs it only as .exe, and Linux cannot run it (--target linux makes one "
+         "for Linux)");
+}
+
+// The folder separators and a leading "./" of a run-after text as a stored
+// name has them.
+std::string AsStoredName(std::string text) {
+  std::replace(text.begin(), text.end(), '/', '\\');
+  while (text.size() > 2 && text[0] == '.' && text[1] == '\\') text.erase(0, 2);
+  return text;
+}
+
+bool IsAbsoluteCommand(const std::string& text) {
+  return (!text.empty() && (text[0] == '/' || text[0] == '\\')) ||
+         (text.size() > 1 && text[1] == ':' && isalpha(static_cast<unsigned char>(text[0])));
+}
+
+// The run-after text is opened whole, as one name, from the folder the
+// recipient expands in: a text with blanks is not split into a program and
+// its arguments, and a name that is neither in the archive nor absolute is
+// found only if the recipient's system happens to have it.
+void WarnAboutRunAfter(const std::string& runAfter, const std::vector<ArchiveEntry>& entries,
+                       TargetKind target, const CodePage& page) {
+  if (runAfter.empty()) return;
+  const std::string wanted = AsStoredName(runAfter);
+  const bool windows = target == TargetKind::kWindows;
+  for (const ArchiveEntry& e : entries) {
+    if (e.IsFolder) continue;
+    if (e.Name == wanted || (windows && LowerAscii(e.Name) == LowerAscii(wanted))) return;
+  }
+  const std::string shown = "--run-after '" + DisplayText(page, runAfter) + "'";
+  if (runAfter.find_first_of(" \t") != std::string::npos) {
+    Warn(shown +
+         ": the whole text is taken as one program name (no arguments are split off at "
+         "blanks), and no file in the archive has that name; the recipient will see "
+         "\"Couldn't run\" unless such a file exists there");
+    return;
+  }
+  if (!IsAbsoluteCommand(runAfter))
+    Warn(shown +
+         ": names no file in the archive and no absolute path; it runs only if the "
+         "recipient's system finds a program or document of that name");
+}
+
 // The distributable into a temporary file beside the output, verified when
 // asked, then renamed into place.
-Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core,
+Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core, TargetKind target,
                           const std::vector<SourceItem>& items,
                           const std::vector<ArchiveEntry>& entries, PackOptions& options,
                           const CodePage& page, PackResult& result) {
   TemporaryOutput temporary;
   Status s;
   if ((s = temporary.Create(c.Output)); !s.Ok()) return s;
+  // Warnings once nothing more is refused before the files are read.
+  WarnAboutOutputName(c.Output, target);
+  WarnAboutRunAfter(options.RunAfter, entries, target, page);
   DescriptorOutput output(temporary.Fd(), FolderOf(c.Output));
   std::vector<std::string> paths;
   std::vector<uint64_t> sizes;
@@ -454,9 +517,31 @@ void ReportPacked(const PackCommand& c, const PackResult& result) {
          RatioText(input, result.ArchiveBytes).c_str(), c.Verify ? ", verified" : "");
 }
 
+// The refusals about the command line itself, before anything is read.
+Status CheckCommandLine(const PackCommand& c) {
+  if (!c.Output.empty() && c.Output[0] == '-' && !c.OutputAfterSeparator) {
+    const std::string why = c.Output == "-" ? "varnow does not write to standard output, and a "
+                                              "name '-' is usually a mistake"
+                                            : "it looks like a mistyped option";
+    return Refused("OUTPUT " + DisplayPath(c.Output) + " begins with '-': " + why +
+                   "; to use that name, give it after -- (varnow pack [OPTIONS] -- " +
+                   DisplayPath(c.Output) + " SOURCE...) or as ./" + DisplayPath(c.Output));
+  }
+  if (c.LevelFlag != 0 && c.LevelGiven)
+    return Refused("-" + std::to_string(c.LevelFlag) +
+                   " and --level both give the level; give one of them");
+  if (c.Password.File == "-" && c.FilesFrom == "-")
+    return Refused(
+        "--password-file - and --files-from - cannot both read standard input; give one of "
+        "them a FILE");
+  return Success();
+}
+
 }  // namespace
 
 Status RunPack(const PackCommand& c) {
+  Status checked = CheckCommandLine(c);
+  if (!checked.Ok()) return checked;
   std::vector<uint8_t> core;
   TargetKind target = TargetKind::kWindows;
   Status s = ChooseCore(c, core, target);
@@ -476,7 +561,8 @@ Status RunPack(const PackCommand& c) {
   if ((s = NameItems(items, *page, target, entries)); !s.Ok()) return s;
   if ((s = SizeFiles(items, entries)); !s.Ok()) return s;
   PackResult result;
-  if ((s = WriteDistributable(c, core, items, entries, options, *page, result)); !s.Ok()) return s;
+  if ((s = WriteDistributable(c, core, target, items, entries, options, *page, result)); !s.Ok())
+    return s;
   if (!c.Quiet) ReportPacked(c, result);
   return Success();
 }

@@ -83,13 +83,15 @@ Status ReadWholeFile(const std::string& path, std::string& contents) {
 
 Status ReadPasswordFile(const std::string& path, std::string& password) {
   std::string contents;
-  Status s = ReadWholeFile(path, contents);
+  const bool standardInput = path == "-";
+  Status s = ReadWholeFile(standardInput ? "/dev/stdin" : path, contents);
   if (!s.Ok()) return s;
+  const std::string shown = standardInput ? "--password-file -" : DisplayPath(path);
   if (!contents.empty() && contents.back() == '\n') contents.pop_back();
   if (!contents.empty() && contents.back() == '\r') contents.pop_back();
   if (contents.find_first_of("\r\n") != std::string::npos)
-    return Refused(DisplayPath(path) + ": the password file holds more than one line");
-  if (contents.empty()) return Refused(DisplayPath(path) + ": the password file is empty");
+    return Refused(shown + ": the password file holds more than one line");
+  if (contents.empty()) return Refused(shown + ": the password file is empty");
   password = std::move(contents);
   return Success();
 }
