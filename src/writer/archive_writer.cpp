@@ -52,7 +52,7 @@ class MemoryOutput : public ArchiveOutput {
   }
   bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override {
     if (offset + bytes.size() > bytes_.size()) return false;
-    std::memcpy(bytes_.data() + offset, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(bytes_.data() + offset, bytes.data(), bytes.size());
     return true;
   }
 
@@ -192,7 +192,7 @@ class FileBytes {
   // cannot be had.
   bool Read(std::span<uint8_t> out) {
     if (!stream_) {
-      std::memcpy(out.data(), data_.data() + taken_, out.size());
+      if (!out.empty()) std::memcpy(out.data(), data_.data() + taken_, out.size());
       taken_ += out.size();
       return true;
     }

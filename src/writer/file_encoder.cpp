@@ -410,7 +410,7 @@ std::vector<uint8_t> EncoderContext::Encode(std::span<const uint8_t> dictionary,
   std::vector<uint8_t> out;
   size_t taken = 0;
   DataReader read = [&](std::span<uint8_t> next) {
-    std::memcpy(next.data(), data.data() + taken, next.size());
+    if (!next.empty()) std::memcpy(next.data(), data.data() + taken, next.size());
     taken += next.size();
     return true;
   };

@@ -161,7 +161,7 @@ class TestReader : public EntryReader {
     std::optional<std::string> Read(std::span<uint8_t> out) override {
       const size_t have = change_ == Change::kShrink ? data_.size() / 2 : data_.size();
       if (at_ + out.size() > have) return "shrank";
-      std::memcpy(out.data(), data_.data() + at_, out.size());
+      if (!out.empty()) std::memcpy(out.data(), data_.data() + at_, out.size());
       at_ += out.size();
       return std::nullopt;
     }
@@ -190,7 +190,7 @@ class CountingOutput : public ArchiveOutput {
   }
   bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override {
     if (offset + bytes.size() > Bytes.size()) return false;
-    std::memcpy(Bytes.data() + offset, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(Bytes.data() + offset, bytes.data(), bytes.size());
     return true;
   }
   std::unique_ptr<SpillFile> NewSpill() override {
