@@ -24,9 +24,7 @@ uint8_t ReadHeaderByte(BlockStream& s) {
 int32_t ReadOriginalSize(BlockStream& s) {
   uint8_t size[4];
   ReadHeaderBytes(s, size, 4);
-  return static_cast<int32_t>(static_cast<uint32_t>(size[0]) | static_cast<uint32_t>(size[1]) << 8 |
-                              static_cast<uint32_t>(size[2]) << 16 |
-                              static_cast<uint32_t>(size[3]) << 24);
+  return static_cast<int32_t>(LittleEndian32(size));
 }
 
 bool ReadHeaderString(BlockStream& s, char* text, int32_t capacity) {

@@ -68,18 +68,13 @@ static void ReadBytes(BlockStream& s, uint8_t* out, int32_t count) {
   for (int32_t i = 0; i < count; ++i) out[i] = NextArchiveByte(s);
 }
 
-static uint32_t Little32(const uint8_t* b) {
-  return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-         static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
-}
-
 void ReadFileHeader(EntryHeader& h, BlockStream& s) {
   uint8_t raw[kFileFieldsSize];
   ReadBytes(s, raw, kFileFieldsSize);
-  h.CreationTime = {Little32(raw), Little32(raw + 4)};
-  h.LastAccessTime = {Little32(raw + 8), Little32(raw + 12)};
-  h.LastWriteTime = {Little32(raw + 16), Little32(raw + 20)};
-  h.FileSize = static_cast<int32_t>(Little32(raw + 24));
+  h.CreationTime = {LittleEndian32(raw), LittleEndian32(raw + 4)};
+  h.LastAccessTime = {LittleEndian32(raw + 8), LittleEndian32(raw + 12)};
+  h.LastWriteTime = {LittleEndian32(raw + 16), LittleEndian32(raw + 20)};
+  h.FileSize = static_cast<int32_t>(LittleEndian32(raw + 24));
   if (h.FileSize < 0) BrokenError(kStopNegativeSize);
   h.StoredRefBack = NextArchiveByte(s);
   h.RefBack = h.StoredRefBack;

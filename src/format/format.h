@@ -6,6 +6,12 @@
 
 #include <stdint.h>
 
+// Every number the format stores is little-endian; this reads a 32-bit one.
+inline uint32_t LittleEndian32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 // File layout.
 inline constexpr int32_t kCoreSize = 20480;  // bytes of the core program, where the archive starts
 inline constexpr int32_t kRunAfterLimit =

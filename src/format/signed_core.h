@@ -21,11 +21,6 @@ struct SignedFields {
   int32_t CertificateEntry;  // image offset of the certificate-table entry
 };
 
-inline uint32_t LittleEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 // The two fields of the kCoreSize-byte image, or {0, 0} when it has no PE
 // header. A header whose data directory has no certificate entry (fewer than
 // 5 entries, or an optional header too short to hold the fifth) has nothing

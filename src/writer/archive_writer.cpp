@@ -42,24 +42,6 @@ class MemorySpill : public SpillFile {
   std::vector<uint8_t> bytes_;
 };
 
-// The whole distributable in memory, for the ByteSink form.
-class MemoryOutput : public ArchiveOutput {
- public:
-  explicit MemoryOutput(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-  bool Append(std::span<const uint8_t> bytes) override {
-    bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
-    return true;
-  }
-  bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override {
-    if (offset + bytes.size() > bytes_.size()) return false;
-    if (!bytes.empty()) std::memcpy(bytes_.data() + offset, bytes.data(), bytes.size());
-    return true;
-  }
-
- private:
-  std::vector<uint8_t>& bytes_;
-};
-
 PackResult Refuse(std::string message, std::optional<size_t> entry = std::nullopt,
                   PackFailure kind = PackFailure::kRefused) {
   PackResult r;
@@ -393,6 +375,17 @@ std::optional<std::string> PackOptionsProblem(const PackOptions& options) {
 }
 
 std::unique_ptr<SpillFile> ArchiveOutput::NewSpill() { return std::make_unique<MemorySpill>(); }
+
+bool MemoryOutput::Append(std::span<const uint8_t> bytes) {
+  bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
+  return true;
+}
+
+bool MemoryOutput::Overwrite(uint64_t offset, std::span<const uint8_t> bytes) {
+  if (offset + bytes.size() > bytes_.size()) return false;
+  if (!bytes.empty()) std::memcpy(bytes_.data() + offset, bytes.data(), bytes.size());
+  return true;
+}
 
 PackResult WriteArchive(std::span<const uint8_t> coreImage, std::span<const ArchiveEntry> entries,
                         const PackOptions& options, ArchiveOutput& output) {

@@ -78,6 +78,17 @@ class ArchiveOutput {
   virtual std::unique_ptr<SpillFile> NewSpill();
 };
 
+// The whole distributable in a vector (empty at the start), spills in memory.
+class MemoryOutput : public ArchiveOutput {
+ public:
+  explicit MemoryOutput(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  bool Append(std::span<const uint8_t> bytes) override;
+  bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override;
+
+ private:
+  std::vector<uint8_t>& bytes_;
+};
+
 // Input bytes coded so far and in all; the coded bytes of the files finished
 // so far and those files' input bytes, whose quotient is the ratio so far.
 // Calls come from the coding threads, one at a time.

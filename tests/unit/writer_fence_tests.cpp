@@ -11,6 +11,7 @@
 #include "format/signed_core.h"
 #include "oracle_reader.h"
 #include "test_bytes.h"
+#include "windowed_encode.h"
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
 
@@ -184,28 +185,13 @@ TEST(WriterFences, FencesHoldInAMovingWindow) {
   EncoderContext small(65536 + 16384);
   for (int level = kMinLevel; level <= kMaxLevel; ++level) {
     SCOPED_TRACE("level " + std::to_string(level));
-    size_t taken = 0;
-    int reads = 0;
-    Bytes coded;
-    const bool ok = small.Encode(
-        dictionary, int64_t(data.size()),
-        [&](std::span<uint8_t> out) {
-          std::memcpy(out.data(), data.data() + taken, out.size());
-          taken += out.size();
-          ++reads;
-          return true;
-        },
-        level,
-        [&](std::span<const uint8_t> bytes) {
-          coded.insert(coded.end(), bytes.begin(), bytes.end());
-          return true;
-        },
-        {}, fences);
-    ASSERT_TRUE(ok);
-    EXPECT_GT(reads, 1) << "the window never moved";
-    EXPECT_TRUE(coded == EncodeFileData(dictionary, data, level, {}, fences))
+    const WindowedCoding w = EncodeInWindows(small, dictionary, data, level, fences);
+    ASSERT_TRUE(w.Ok);
+    EXPECT_EQ(w.Taken, data.size());
+    EXPECT_GT(w.Reads, 1) << "the window never moved";
+    EXPECT_TRUE(w.Coded == EncodeFileData(dictionary, data, level, {}, fences))
         << "the moving window coded differently";
-    const OracleOutcome d = OracleDecodeData(coded, altered, int32_t(data.size()));
+    const OracleOutcome d = OracleDecodeData(w.Coded, altered, int32_t(data.size()));
     ASSERT_TRUE(d.Ok) << d.Error;
     EXPECT_TRUE(d.Bytes == data) << "the fenced bytes changed the decoded data";
     for (const SourceFence& f : fences) EXPECT_EQ(CopiesFrom(d, 16384, f.Start, f.End), 0);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "test_bytes.h"
+#include "windowed_encode.h"
 #include "writer/archive_layout.h"
 #include "writer/archive_writer.h"
 #include "writer/file_encoder.h"
@@ -56,26 +57,11 @@ TEST(WriterWindow, ASmallMovingWindowCodesAsOneBufferDoes) {
       for (const WindowJob& j : jobs) {
         SCOPED_TRACE(std::string(j.What) + ", level " + std::to_string(level) + ", window " +
                      std::to_string(window));
-        size_t taken = 0;
-        int reads = 0;
-        Bytes coded;
-        bool ok = small.Encode(
-            j.Dictionary, int64_t(j.Data.size()),
-            [&](std::span<uint8_t> out) {
-              std::memcpy(out.data(), j.Data.data() + taken, out.size());
-              taken += out.size();
-              ++reads;
-              return true;
-            },
-            level,
-            [&](std::span<const uint8_t> bytes) {
-              coded.insert(coded.end(), bytes.begin(), bytes.end());
-              return true;
-            });
-        ASSERT_TRUE(ok);
-        EXPECT_EQ(taken, j.Data.size());
-        if (j.Data.size() > size_t(window)) EXPECT_GT(reads, 1) << "the window never moved";
-        EXPECT_TRUE(coded == EncodeFileData(j.Dictionary, j.Data, level)) << "coded differently";
+        const WindowedCoding w = EncodeInWindows(small, j.Dictionary, j.Data, level);
+        ASSERT_TRUE(w.Ok);
+        EXPECT_EQ(w.Taken, j.Data.size());
+        if (j.Data.size() > size_t(window)) EXPECT_GT(w.Reads, 1) << "the window never moved";
+        EXPECT_TRUE(w.Coded == EncodeFileData(j.Dictionary, j.Data, level)) << "coded differently";
       }
     }
   }
@@ -187,22 +173,16 @@ class TestReader : public EntryReader {
 };
 
 // The distributable in memory, counting the spills it hands out.
-class CountingOutput : public ArchiveOutput {
+struct OutputBytes {
+  std::vector<uint8_t> Bytes;
+};
+class CountingOutput : public OutputBytes, public MemoryOutput {
  public:
-  bool Append(std::span<const uint8_t> bytes) override {
-    Bytes.insert(Bytes.end(), bytes.begin(), bytes.end());
-    return true;
-  }
-  bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override {
-    if (offset + bytes.size() > Bytes.size()) return false;
-    if (!bytes.empty()) std::memcpy(Bytes.data() + offset, bytes.data(), bytes.size());
-    return true;
-  }
+  CountingOutput() : MemoryOutput(OutputBytes::Bytes) {}
   std::unique_ptr<SpillFile> NewSpill() override {
     ++Spills;
     return ArchiveOutput::NewSpill();
   }
-  std::vector<uint8_t> Bytes;
   int Spills = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "file_times.h"
 #include "progress_line.h"
 #include "read_session.h"
+#include "stream_digest.h"
 
 namespace {
 
@@ -160,34 +161,27 @@ Status ListJson(const ReadCommand& c, std::span<const KnownCore> known, std::str
   return s;
 }
 
-// FNV-1a over decoded bytes, to tell whether two decodes of one archive agree.
-constexpr uint64_t kDigestStart = 0xCBF29CE484222325ull;
-uint64_t Digest(uint64_t digest, const uint8_t* data, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) digest = (digest ^ data[i]) * 0x100000001B3ull;
-  return digest;
-}
-
 // A signed file whose core differs from the known one in the fields that
 // signing rewrote decodes as the expander will, with the file's bytes
 // there. This varnow never draws on them, but an archive packed before it
 // did may: decoded again with the fields as packed, it must give the same.
 Status SameAsPacked(const ReadCommand& c, std::span<const KnownCore> known, ArchiveReader& reader,
-                    uint64_t digest) {
+                    const StreamDigest& digest) {
   Status s = reader.Reopen(known);
   if (!s.Ok()) return s;
   reader.UseKnownCoreFields();
-  uint64_t asPacked = kDigestStart;
+  StreamDigest asPacked;
   ReadCallbacks callbacks;
   callbacks.BeginFile = [&](const EntryRecord&, bool* want) -> Status {
     *want = true;
     return Success();
   };
   callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
-    asPacked = Digest(asPacked, data, count);
+    asPacked.Add(std::span<const uint8_t>(data, size_t(count)));
     return Success();
   };
   if ((s = reader.ReadEntries(callbacks)); !s.Ok()) return s;
-  if (asPacked == digest) return Success();
+  if (asPacked.Value() == digest.Value()) return Success();
   return Damaged(DisplayPath(c.Archive) +
                  ": signed after packing, and its files draw on the core's header fields that "
                  "signing rewrote: the signed file expands to other bytes than were packed (pack "
@@ -202,7 +196,7 @@ Status TestOne(const ReadCommand& c, std::span<const KnownCore> known) {
   if ((s = ArchiveCodePage(c, reader.Info(), page)); !s.Ok()) return s;
   if ((s = UnlockFor(c, page, reader)); !s.Ok()) return s;
   int64_t files = 0, folders = 0, bytes = 0, produced = 0;
-  uint64_t digest = kDigestStart;
+  StreamDigest digest;
   const bool wantDigest = reader.Info().SignedFieldsDiffer;  // for a second decode
   ProgressLine progress(c.Quiet);
   ReadCallbacks callbacks;
@@ -218,7 +212,7 @@ Status TestOne(const ReadCommand& c, std::span<const KnownCore> known) {
   callbacks.Output = [&](const uint8_t* data, int32_t count) -> Status {
     produced += count;
     bytes += count;
-    if (wantDigest) digest = Digest(digest, data, count);
+    if (wantDigest) digest.Add(std::span<const uint8_t>(data, size_t(count)));
     return Success();
   };
   callbacks.EndFile = [&](const EntryRecord& r) -> Status {

@@ -17,12 +17,23 @@
 
 namespace {
 
-constexpr uint64_t kDigestPrime = 0x9E3779B97F4A7C15ull;
 constexpr size_t kSpillChunk = size_t{1} << 20;
 
-uint64_t Rotate(uint64_t x, int bits) { return x << bits | x >> (64 - bits); }
-
 std::string Number(uint64_t n) { return std::to_string(n); }
+
+// Writes all of bytes at offset, or at the file's position when offset is
+// negative; 0, or the error (ENOSPC for a write that took nothing).
+int WriteAll(int fd, std::span<const uint8_t> bytes, int64_t offset) {
+  while (!bytes.empty()) {
+    ssize_t n = offset < 0 ? write(fd, bytes.data(), bytes.size())
+                           : pwrite(fd, bytes.data(), bytes.size(), off_t(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    if (offset >= 0) offset += n;
+    bytes = bytes.subspan(size_t(n));
+  }
+  return 0;
+}
 
 // The seam's action, read once.
 enum class SeamAction { kNone, kShrink, kGrow, kRemove, kSignal, kRemoveBeforeOpen };
@@ -114,13 +125,8 @@ class DescriptorSpill : public SpillFile {
   explicit DescriptorSpill(int fd) : fd_(fd) {}
   ~DescriptorSpill() override { close(fd_); }
   bool Append(std::span<const uint8_t> bytes) override {
-    while (!bytes.empty()) {
-      ssize_t n = pwrite(fd_, bytes.data(), bytes.size(), off_t(size_));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      size_ += uint64_t(n);
-      bytes = bytes.subspan(size_t(n));
-    }
+    if (WriteAll(fd_, bytes, int64_t(size_)) != 0) return false;
+    size_ += bytes.size();
     return true;
   }
   bool ReadBack(const std::function<bool(std::span<const uint8_t>)>& take) override {
@@ -142,37 +148,6 @@ class DescriptorSpill : public SpillFile {
 };
 
 }  // namespace
-
-void StreamDigest::Mix(uint64_t word) { state_ = Rotate((state_ ^ word) * kDigestPrime, 29); }
-
-void StreamDigest::Add(std::span<const uint8_t> bytes) {
-  count_ += bytes.size();
-  while (tailLength_ > 0 && tailLength_ < 8 && !bytes.empty()) {
-    tail_[tailLength_++] = bytes[0];
-    bytes = bytes.subspan(1);
-  }
-  if (tailLength_ == 8) {
-    uint64_t w;
-    memcpy(&w, tail_, 8);
-    Mix(w);
-    tailLength_ = 0;
-  }
-  while (bytes.size() >= 8) {
-    uint64_t w;
-    memcpy(&w, bytes.data(), 8);
-    Mix(w);
-    bytes = bytes.subspan(8);
-  }
-  for (uint8_t b : bytes) tail_[tailLength_++] = b;
-}
-
-uint64_t StreamDigest::Value() const {
-  uint64_t h = state_;
-  for (size_t i = 0; i < tailLength_; ++i) h = Rotate((h ^ tail_[i]) * kDigestPrime, 29);
-  h ^= count_;
-  h = (h ^ (h >> 31)) * kDigestPrime;
-  return h ^ (h >> 29);
-}
 
 std::optional<std::string> SourceReader::Open(size_t entry, std::unique_ptr<EntryStream>& stream) {
   const std::string& path = paths_[entry];
@@ -196,30 +171,16 @@ std::optional<std::string> SourceReader::Open(size_t entry, std::unique_ptr<Entr
 }
 
 bool DescriptorOutput::Append(std::span<const uint8_t> bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = write(fd_, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (error_ == 0) error_ = n < 0 ? errno : ENOSPC;
-      return false;
-    }
-    bytes = bytes.subspan(size_t(n));
-  }
-  return true;
+  return Took(WriteAll(fd_, bytes, -1));
 }
 
 bool DescriptorOutput::Overwrite(uint64_t offset, std::span<const uint8_t> bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = pwrite(fd_, bytes.data(), bytes.size(), off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (error_ == 0) error_ = n < 0 ? errno : ENOSPC;
-      return false;
-    }
-    offset += uint64_t(n);
-    bytes = bytes.subspan(size_t(n));
-  }
-  return true;
+  return Took(WriteAll(fd_, bytes, int64_t(offset)));
+}
+
+bool DescriptorOutput::Took(int error) {
+  if (error != 0 && error_ == 0) error_ = error;
+  return error == 0;
 }
 
 std::unique_ptr<SpillFile> DescriptorOutput::NewSpill() {

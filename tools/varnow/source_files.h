@@ -12,22 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "stream_digest.h"
 #include "writer/archive_writer.h"
-
-// A digest of a byte stream, however it is cut into pieces: enough to tell
-// decoded bytes from the bytes that were read.
-class StreamDigest {
- public:
-  void Add(std::span<const uint8_t> bytes);
-  uint64_t Value() const;
-
- private:
-  void Mix(uint64_t word);
-  uint64_t state_ = 0x6A09E667F3BCC909ull;
-  uint64_t count_ = 0;
-  uint8_t tail_[8] = {};
-  size_t tailLength_ = 0;
-};
 
 // What became of one source as it was read.
 struct ReadRecord {
@@ -62,6 +48,9 @@ class DescriptorOutput : public ArchiveOutput {
   int Error() const { return error_; }
 
  private:
+  // Keeps the first error; true when there was none.
+  bool Took(int error);
+
   int fd_;
   std::string folder_;
   int error_ = 0;
