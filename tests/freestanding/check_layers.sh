@@ -14,7 +14,7 @@ declare -A allowed=(
   [entries]="entries codec container runtime platform format"
   [expander]="expander entries codec container runtime platform format"
   [writer]="writer entries codec container platform format"
-  [tools/varnow]="writer entries codec container runtime platform format"
+  [tools/varnow]="host writer entries codec container runtime platform format"
 )
 checked=0 violations=0
 for layer in "${!allowed[@]}"; do

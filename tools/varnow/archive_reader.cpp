@@ -4,11 +4,7 @@
 // reason; the window's sink hands the decoded bytes to the reader.
 #include "archive_reader.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -17,6 +13,7 @@
 #include "entries/entry_steps.h"
 #include "format/crc16.h"
 #include "format/signed_core.h"
+#include "host/host.h"
 #include "runtime/stop.h"
 #include "text_codec.h"
 
@@ -48,17 +45,16 @@ int64_t StreamDataBytes(int64_t streamBytes) {
 
 // The comment has no bound in the format: its length, found by looking for
 // its zero byte from offset on, or -1 when the file ends first.
-int64_t FindTextLength(int fd, int64_t offset, int64_t fileBytes, bool* readFailed) {
+int64_t FindTextLength(host::File& file, int64_t offset, int64_t fileBytes, host::Error& error) {
   std::vector<uint8_t> chunk(65536);
   for (int64_t at = offset; at < fileBytes;) {
-    ssize_t n = pread(fd, chunk.data(), chunk.size(), at);
-    if (n <= 0) {
-      *readFailed = true;
-      return -1;
-    }
-    const void* zero = memchr(chunk.data(), 0, static_cast<size_t>(n));
-    if (zero != nullptr) return at - offset + (static_cast<const uint8_t*>(zero) - chunk.data());
-    at += n;
+    size_t n = 0;
+    error = file.ReadAt(static_cast<uint64_t>(at), chunk, n);
+    if (!error && n == 0) error = host::Error{host::Failure::kOther, "the file ended early"};
+    if (error) return -1;
+    for (size_t i = 0; i < n; ++i)
+      if (chunk[i] == 0) return at - offset + static_cast<int64_t>(i);
+    at += static_cast<int64_t>(n);
   }
   return -1;
 }
@@ -74,8 +70,7 @@ ArchiveReader::ArchiveReader() : loop_(std::make_unique<EntryLoopState>()) {}
 ArchiveReader::~ArchiveReader() { Close(); }
 
 void ArchiveReader::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  file_.Close();
   loop_->Stream.ArchiveFile = kNoFile;
 }
 
@@ -92,15 +87,16 @@ Status ArchiveReader::Open(const std::string& path, std::span<const KnownCore> k
 }
 
 Status ArchiveReader::OpenFile(const std::string& shown) {
-  fd_ = open(info_.Path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) {
-    if (errno == ENOENT) return Refused(shown + ": no such file");
-    return Damaged(shown + ": cannot open: " + strerror(errno));
+  if (host::Error e = host::File::OpenToRead(info_.Path, file_)) {
+    if (e.Kind == host::Failure::kMissing) return Refused(shown + ": no such file");
+    return Damaged(shown + ": cannot open: " + e.Text);
   }
-  struct stat st;
-  if (fstat(fd_, &st) != 0) return Damaged(shown + ": cannot read: " + strerror(errno));
-  if (!S_ISREG(st.st_mode)) return Refused(shown + ": not a regular file");
-  info_.FileBytes = st.st_size;
+  uint64_t size = 0;
+  bool regular = false;
+  if (host::Error e = file_.Describe(size, regular))
+    return Damaged(shown + ": cannot read: " + e.Text);
+  if (!regular) return Refused(shown + ": not a regular file");
+  info_.FileBytes = static_cast<int64_t>(size);
   if (info_.FileBytes == kCoreSize)
     return Refused(shown + ": a bare core program of 20480 bytes; it holds no archive");
   if (info_.FileBytes < kCoreSize + 4)
@@ -121,13 +117,13 @@ Status ArchiveReader::CheckSizes(const std::string& shown, std::span<const Known
   // The reader starts again for each archive.
   ResetEntryLoop(*loop_, false);
   BlockStream& s = loop_->Stream;
-  s.ArchiveFile = fd_;
+  s.ArchiveFile = file_.Handle();
   s.ArchiveSize = static_cast<int32_t>(info_.FileBytes);
   try {
     ReadHeaderBytes(s, coreImage_, kCoreSize);
     info_.OriginalSize = ReadOriginalSize(s);
   } catch (const CoreStop&) {
-    return Damaged(shown + ": cannot read: " + strerror(errno));
+    return Damaged(shown + ": cannot read: " + host::LastErrorText());
   }
   info_.Core = SniffCoreKind(coreImage_);
   // Signing rewrites two fields of a Windows core's header: the core is
@@ -147,7 +143,7 @@ Status ArchiveReader::CheckSizes(const std::string& shown, std::span<const Known
   try {
     verdict = CheckArchiveSize(s, coreImage_, info_.OriginalSize);
   } catch (const CoreStop&) {
-    return Damaged(shown + ": cannot read: " + strerror(errno));
+    return Damaged(shown + ": cannot read: " + host::LastErrorText());
   }
   if (verdict == kSizeSigned)
     info_.CertificateBytes = LittleEndian32(coreImage_ + fields.CertificateEntry + 4);
@@ -180,9 +176,9 @@ void ArchiveReader::UseKnownCoreFields() {
 
 Status ArchiveReader::ReadHeaderTexts(const std::string& shown) {
   BlockStream& s = loop_->Stream;
-  bool readFailed = false;
-  const int64_t commentLength = FindTextLength(fd_, kCoreSize + 4, info_.ArchiveEnd(), &readFailed);
-  if (readFailed) return Damaged(shown + ": cannot read: " + strerror(errno));
+  host::Error readError;
+  const int64_t commentLength = FindTextLength(file_, kCoreSize + 4, info_.ArchiveEnd(), readError);
+  if (readError) return Damaged(shown + ": cannot read: " + readError.Text);
   if (commentLength < 0) return Broken(shown, "the archive header is cut short");
   try {
     std::vector<char> text(
@@ -198,8 +194,8 @@ Status ArchiveReader::ReadHeaderTexts(const std::string& shown) {
   }
   info_.IsProtected = s.IsProtected;
   info_.CheckValue = s.CheckValue;
-  off_t at = lseek(fd_, 0, SEEK_CUR);
-  if (at < 0) return Damaged(shown + ": cannot read: " + strerror(errno));
+  uint64_t at = 0;
+  if (host::Error e = file_.Position(at)) return Damaged(shown + ": cannot read: " + e.Text);
   info_.StreamOffset = static_cast<int32_t>(at);
   if (info_.StreamOffset >= info_.ArchiveEnd())
     return Broken(shown, "the archive has no entries (nothing after its header)");
@@ -357,7 +353,7 @@ struct ArchiveReader::Walk {
 
 Status ArchiveReader::ReadEntries(const ReadCallbacks& callbacks) {
   const std::string shown = DisplayPath(info_.Path);
-  if (fd_ < 0) return Damaged(shown + ": not open");
+  if (!file_.IsOpen()) return Damaged(shown + ": not open");
   if (info_.IsProtected && !unlocked_) return Refused(shown + ": protected; a password is needed");
   Walk walk(*this, callbacks, *ParseCodePage(info_.Core == CoreKind::kWindows ? "1252" : "UTF-8"));
   walk.DataTotal = StreamDataBytes(info_.ArchiveEnd() - info_.StreamOffset);

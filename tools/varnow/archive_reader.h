@@ -14,6 +14,7 @@
 #include "cli_status.h"
 #include "core_identity.h"
 #include "format/format.h"
+#include "host/host.h"
 #include "platform/platform.h"
 
 struct EntryLoopState;
@@ -106,7 +107,7 @@ class ArchiveReader {
   void Close();
 
   ArchiveInfo info_;
-  int fd_ = -1;
+  host::File file_;
   bool unlocked_ = false;
   uint8_t coreImage_[kCoreSize] = {};
   std::span<const uint8_t> knownCore_;    // the known core it matched, if any

@@ -100,6 +100,8 @@ const char* CommandNotes(const std::string& command) {
 void DefineCli(Cli& cli) {
   CLI::App& app = cli.App;
   app.require_subcommand(1);
+  // The same options on every system: "/tmp/x" is a path, never an option.
+  app.allow_windows_style_options(false);
   app.footer(std::string("\n") + kExitCodeText);
   app.set_version_flag("-V,--version", VersionText(), "Show the version of varnow and its cores");
 

@@ -1,22 +1,19 @@
 // `varnow extract`: the core's expansion without its questions, into a
 // destination folder. Every name is checked by the shared IsSafeName (and the
 // Windows core's own rules for a Windows distributable) before anything is
-// made; folders and files are opened relative to the destination with
-// O_NOFOLLOW, so no symbolic link inside it is ever followed. Existing files
+// made; folders and files are opened relative to the destination and never
+// through a link, so no link inside it is ever followed. Existing files
 // are never replaced unless asked; a damaged archive stops the run and
 // removes the file it was writing, as the core's fatal stop does. A file
 // that begins as a program does is made executable, as the Linux core does.
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "commands.h"
-#include "file_times.h"
+#include "host/host.h"
 #include "name_patterns.h"
 #include "platform/posix/program_content.h"
 #include "progress_line.h"
@@ -58,56 +55,27 @@ std::string Joined(const std::string& base, const std::vector<std::string>& part
   return path;
 }
 
-// Opens (making where missing) the folders parts[0, count) below root; *out
-// is root itself when count is 0, else a new descriptor.
-Status OpenFolders(int root, const std::string& base, const std::vector<std::string>& parts,
-                   size_t count, int* out) {
-  int current = root;
+// Opens (making where missing) the folders parts[0, count) below root into
+// out; root itself stays open and is not moved.
+Status OpenFolders(const host::Folder& root, const std::string& base,
+                   const std::vector<std::string>& parts, size_t count, host::Folder& out) {
+  host::Folder current;
   for (size_t i = 0; i < count; ++i) {
-    const char* name = parts[i].c_str();
-    int next = openat(current, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0 && errno == ENOENT) {
-      if (mkdirat(current, name, 0777) != 0 && errno != EEXIST) {
-        int e = errno;
-        if (current != root) close(current);
-        return Damaged(DisplayPath(Joined(base, parts, i + 1)) +
-                       ": cannot make folder: " + strerror(e));
-      }
-      next = openat(current, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    }
-    if (next < 0) {
-      int e = errno;
-      struct stat st;
-      bool isLink = fstatat(current, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
-      if (current != root) close(current);
+    host::Folder next;
+    const host::Folder& at = i == 0 ? root : current;
+    if (host::Error e = at.Enter(parts[i], next)) {
       std::string shown = DisplayPath(Joined(base, parts, i + 1));
-      if (isLink)
+      if (e.Kind == host::Failure::kIsLink)
         return Refused(shown +
                        ": is a symbolic link; extract never follows links inside the "
                        "destination");
-      if (e == ENOTDIR) return Damaged(shown + ": cannot make folder: a file of that name exists");
-      return Damaged(shown + ": cannot make folder: " + strerror(e));
+      if (e.Kind == host::Failure::kNotFolder)
+        return Damaged(shown + ": cannot make folder: a file of that name exists");
+      return Damaged(shown + ": cannot make folder: " + e.Text);
     }
-    if (current != root) close(current);
-    current = next;
+    current = std::move(next);
   }
-  *out = current;
-  return Success();
-}
-
-// Makes every folder along a path given as text, following what is there
-// already: the destination itself is the user's choice.
-Status MakeDestination(const std::string& folder) {
-  std::string path;
-  size_t at = 0;
-  while (at <= folder.size()) {
-    size_t slash = folder.find('/', at);
-    if (slash == std::string::npos) slash = folder.size();
-    path = folder.substr(0, slash);
-    if (!path.empty() && mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-      return Damaged(DisplayPath(path) + ": cannot make folder: " + strerror(errno));
-    at = slash + 1;
-  }
+  out = std::move(current);
   return Success();
 }
 
@@ -133,20 +101,17 @@ Status OpenArchiveToRead(const ReadCommand& c, ArchiveReader& reader, CodePage& 
 class Extraction {
  public:
   Extraction(const ExtractCommand& c, const CodePage& page)
-      : c_(c), page_(page), matched_(c.Names.size(), false), progress_(Quiet()) {
-    mask_ = umask(0);
-    umask(mask_);
-  }
+      : c_(c), page_(page), matched_(c.Names.size(), false), progress_(Quiet()) {}
   ~Extraction() { Close(); }
 
   // Makes the destination folder and opens it; nothing for -O.
   Status OpenDestination() {
     if (c_.ToStdout) return Success();
-    Status s = MakeDestination(c_.Folder);
-    if (!s.Ok()) return s;
-    root_ = open(c_.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (root_ < 0)
-      return Damaged(DisplayPath(c_.Folder) + ": cannot open folder: " + strerror(errno));
+    std::string failed;
+    if (host::Error e = host::MakeFolders(c_.Folder, failed))
+      return Damaged(DisplayPath(failed) + ": cannot make folder: " + e.Text);
+    if (host::Error e = host::Folder::Open(c_.Folder, root_))
+      return Damaged(DisplayPath(c_.Folder) + ": cannot open folder: " + e.Text);
     return Success();
   }
 
@@ -166,14 +131,13 @@ class Extraction {
   // core's fatal stop, and every descriptor is closed.
   void Close() {
     progress_.Finish();
-    if (output_ >= 0 && !c_.ToStdout) {
-      close(output_);
-      unlinkat(parent_, leaf_.c_str(), 0);
+    if (output_.IsOpen()) {
+      output_.Close();
+      Parent().Remove(leaf_);
     }
-    output_ = -1;
-    CloseParent();
-    if (root_ >= 0) close(root_);
-    root_ = -1;
+    toStdout_ = false;
+    parent_.Close();
+    root_.Close();
   }
 
   // Every NAME given must have chosen an entry.
@@ -207,18 +171,16 @@ class Extraction {
     std::optional<std::string> name = DecodedEntryName(page_, r.Name);
     return name && ChosenBy(c_.Names, *name, matched_);
   }
-  void CloseParent() {
-    if (parent_ >= 0 && parent_ != root_) close(parent_);
-    parent_ = -1;
-  }
+  // The folder of the file being written: the destination itself for a
+  // file at the top.
+  const host::Folder& Parent() const { return parent_.IsOpen() ? parent_ : root_; }
 
   Status Folder(const EntryRecord& r) {
     if (c_.ToStdout || !Chosen(r)) return Success();
     Status s = SplitName(r.Name, page_, true, parts_);
     if (!s.Ok()) return s;
-    int made = -1;
-    if ((s = OpenFolders(root_, Base(), parts_, parts_.size(), &made)); !s.Ok()) return s;
-    if (made != root_) close(made);
+    host::Folder made;
+    if ((s = OpenFolders(root_, Base(), parts_, parts_.size(), made)); !s.Ok()) return s;
     ++folders_;
     return Success();
   }
@@ -227,25 +189,22 @@ class Extraction {
     *want = Chosen(r);
     if (!*want) return Success();
     if (c_.ToStdout) {
-      output_ = 1;
+      toStdout_ = true;
       shown_ = "standard output";
       return Success();
     }
     Status s = SplitName(r.Name, page_, false, parts_);
     if (!s.Ok()) return s;
-    if ((s = OpenFolders(root_, Base(), parts_, parts_.size() - 1, &parent_)); !s.Ok()) return s;
+    if ((s = OpenFolders(root_, Base(), parts_, parts_.size() - 1, parent_)); !s.Ok()) return s;
     leaf_ = parts_.back();
     shown_ = DisplayPath(Joined(Base(), parts_, parts_.size()));
     if ((s = ClearTheWay(want)); !s.Ok() || !*want) {
-      CloseParent();
+      parent_.Close();
       return s;
     }
-    output_ =
-        openat(parent_, leaf_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (output_ < 0) {
-      int e = errno;
-      CloseParent();
-      return Damaged(shown_ + ": cannot create: " + strerror(e));
+    if (host::Error e = Parent().NewFile(leaf_, output_)) {
+      parent_.Close();
+      return Damaged(shown_ + ": cannot create: " + e.Text);
     }
     headLength_ = 0;
     return Success();
@@ -255,8 +214,8 @@ class Extraction {
   // not written) or, with --overwrite, unlinked rather than truncated, so a
   // link or a hard-linked file is replaced by a new file, never written through.
   Status ClearTheWay(bool* want) {
-    struct stat st;
-    if (fstatat(parent_, leaf_.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Success();
+    const host::Found found = Parent().Find(leaf_);
+    if (found == host::Found::kNothing) return Success();
     if (c_.Existing == ExistingFiles::kRefuse)
       return Refused(shown_ + ": already exists; use --overwrite or --skip-existing");
     if (c_.Existing == ExistingFiles::kSkip) {
@@ -264,45 +223,46 @@ class Extraction {
       *want = false;
       return Success();
     }
-    if (S_ISDIR(st.st_mode)) return Damaged(shown_ + ": cannot replace a folder with a file");
-    if (unlinkat(parent_, leaf_.c_str(), 0) != 0)
-      return Damaged(shown_ + ": cannot replace: " + strerror(errno));
+    if (found == host::Found::kFolder)
+      return Damaged(shown_ + ": cannot replace a folder with a file");
+    if (host::Error e = Parent().Remove(leaf_)) {
+      if (e.Kind == host::Failure::kIsLink)
+        return Refused(shown_ +
+                       ": is a link; extract never follows links inside the destination, and " +
+                       e.Text);
+      return Damaged(shown_ + ": cannot replace: " + e.Text);
+    }
     return Success();
   }
 
   Status Output(const uint8_t* data, int32_t count) {
     for (int32_t i = 0; headLength_ < kProgramHeadLength && i < count; ++i)
       head_[headLength_++] = data[i];
-    while (count > 0) {
-      ssize_t n = write(output_, data, static_cast<size_t>(count));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Damaged(shown_ + ": cannot write: " + strerror(n < 0 ? errno : ENOSPC));
-      data += n;
-      count -= static_cast<int32_t>(n);
-      bytes_ += n;
+    const std::span<const uint8_t> bytes(data, static_cast<size_t>(count));
+    if (toStdout_) {
+      if (fwrite(data, 1, bytes.size(), stdout) != bytes.size() || fflush(stdout) != 0)
+        return Damaged(shown_ + ": cannot write: " + strerror(errno));
+    } else if (host::Error e = output_.Write(bytes)) {
+      return Damaged(shown_ + ": cannot write: " + e.Text);
     }
+    bytes_ += count;
     return Success();
   }
 
   Status EndFile(const EntryRecord& r) {
-    if (output_ < 0) return Success();  // skipped or not chosen
-    if (c_.ToStdout) {
-      output_ = -1;
+    if (toStdout_) {
+      toStdout_ = false;
       ++files_;
       return Success();
     }
-    // Linux keeps no creation time; last access and last write are set.
-    struct timespec times[2] = {ToTimespec(r.LastAccess), ToTimespec(r.LastWrite)};
-    if (futimens(output_, times) != 0)
-      return Damaged(shown_ + ": cannot set its times: " + strerror(errno));
-    // As in the core, a file system without modes may refuse; the content is whole.
-    struct stat st;
-    if (LooksLikeProgram(head_, headLength_) && fstat(output_, &st) == 0)
-      fchmod(output_, WithExecute(st.st_mode & 07777, mask_));
-    int closed = close(output_);
-    output_ = -1;
-    CloseParent();
-    if (closed != 0) return Damaged(shown_ + ": cannot write: " + strerror(errno));
+    if (!output_.IsOpen()) return Success();  // skipped or not chosen
+    // A system that keeps no creation time (Linux) sets the other two.
+    if (host::Error e = output_.SetTimes(r.Creation, r.LastAccess, r.LastWrite))
+      return Damaged(shown_ + ": cannot set its times: " + e.Text);
+    if (LooksLikeProgram(head_, headLength_)) output_.MarkProgram();
+    host::Error closed = output_.Close();
+    parent_.Close();
+    if (closed) return Damaged(shown_ + ": cannot write: " + closed.Text);
     ++files_;
     return Success();
   }
@@ -311,10 +271,10 @@ class Extraction {
   const CodePage& page_;
   std::vector<bool> matched_;  // each NAME: has it chosen an entry
   ProgressLine progress_;
-  mode_t mask_ = 0;
-  int root_ = -1;                     // the destination
-  int parent_ = -1;                   // the folder of the file being written
-  int output_ = -1;                   // the file being written
+  host::Folder root_;                 // the destination
+  host::Folder parent_;               // the folder of the file being written, below root_
+  host::File output_;                 // the file being written
+  bool toStdout_ = false;             // a chosen file goes to standard output
   std::string leaf_;                  // its last name
   std::string shown_;                 // its path as messages show it
   uint8_t head_[kProgramHeadLength];  // its first bytes

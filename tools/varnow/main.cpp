@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "cli_definition.h"
+#include "host/host.h"
 
 namespace {
 
@@ -18,9 +19,22 @@ int Report(const Status& s) {
   return s.ExitCode;
 }
 
+// Paths as the rest of the tool takes them: '/' between folders.
+void NormalizePaths(Cli& cli) {
+  cli.Pack.Output = host::NormalPath(cli.Pack.Output);
+  for (std::string& source : cli.Pack.Sources) source = host::NormalPath(source);
+  cli.Extract.Folder = host::NormalPath(cli.Extract.Folder);
+  for (std::string& name : cli.Extract.Names) name = host::NormalPath(name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::vector<std::string> arguments = host::Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& a : arguments) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  argv = pointers.data();
   Cli cli;
   DefineCli(cli);
   CLI::App& app = cli.App;
@@ -57,8 +71,10 @@ int main(int argc, char** argv) {
       }
       if (argv[i] == cli.Pack.Output && i > 1) break;
     }
+    NormalizePaths(cli);
     return Report(RunPack(cli.Pack));
   }
+  NormalizePaths(cli);
   if (cli.ListApp->parsed()) return Report(RunList(cli.List));
   if (cli.TestApp->parsed()) return Report(RunTest(cli.Test));
   cli.Extract.Existing = cli.Overwrite      ? ExistingFiles::kOverwrite

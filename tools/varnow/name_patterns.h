@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+// One glob against one text, as fnmatch(pattern, text, 0) in the C locale.
+bool GlobMatches(const std::string& pattern, const std::string& text);
+
 // pack --exclude: the whole name or any tail of it that starts after a '/'
 // ("*.o" and "build" both leave out "src/build").
 bool ExcludedBy(const std::vector<std::string>& patterns, const std::string& name);

@@ -4,13 +4,9 @@
 // the core's own modules, and only then renames it into place, so a failed
 // or interrupted pack leaves nothing.
 #include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -21,6 +17,7 @@
 #include "entry_json.h"
 #include "file_times.h"
 #include "format/format.h"
+#include "host/host.h"
 #include "pack_sources.h"
 #include "password_input.h"
 #include "progress_line.h"
@@ -39,77 +36,48 @@ constexpr size_t kRecipientFolderAllowance = 80;
 
 // The temporary output, removed on every way out but the rename, also
 // when the process is interrupted.
-char gTemporaryPath[8192];
-
-void RemoveTemporaryOnSignal(int signal) {
-  if (gTemporaryPath[0] != 0) unlink(gTemporaryPath);
-  ::signal(signal, SIG_DFL);
-  raise(signal);
-}
-
 class TemporaryOutput {
  public:
   ~TemporaryOutput() { Discard(); }
 
   Status Create(const std::string& output) {
-    size_t slash = output.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
-    path_ = (slash == std::string::npos ? "" : folder) + "." + base + ".XXXXXX";
-    if (path_.size() >= sizeof gTemporaryPath)
-      return Refused(DisplayPath(output) + ": the path is too long");
-    std::vector<char> name(path_.begin(), path_.end());
-    name.push_back(0);
-    fd_ = mkstemp(name.data());
-    if (fd_ < 0) return Damaged(DisplayPath(output) + ": cannot create: " + strerror(errno));
-    path_ = name.data();
-    memcpy(gTemporaryPath, name.data(), name.size());
-    signal(SIGINT, RemoveTemporaryOnSignal);
-    signal(SIGTERM, RemoveTemporaryOnSignal);
-    signal(SIGHUP, RemoveTemporaryOnSignal);
-    signal(SIGQUIT, RemoveTemporaryOnSignal);
+    if (host::Error e = host::CreateTemporaryBeside(output, file_, path_))
+      return Damaged(DisplayPath(output) + ": cannot create: " + e.Text);
     return Success();
   }
-  int Fd() const { return fd_; }
+  host::File& File() { return file_; }
   const std::string& Path() const { return path_; }
   Status Finish(const std::string& output) {
-    mode_t mask = umask(0);
-    umask(mask);
     // The distributable is a program: executable where the umask allows.
-    if (fchmod(fd_, 0777 & ~mask) != 0 || fsync(fd_) != 0) {
-      return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
-    }
-    int closed = close(fd_);
-    fd_ = -1;
-    if (closed != 0) return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
+    host::Error e = file_.MakeExecutable();
+    if (!e) e = file_.Flush();
+    if (host::Error closed = file_.Close(); !e) e = closed;
+    if (e) return Damaged(DisplayPath(output) + ": cannot write: " + e.Text);
     return Success();
   }
   // Without replace, a file that appeared at output meanwhile is kept.
   Status RenameTo(const std::string& output, bool replace) {
-    if (!replace &&
-        renameat2(AT_FDCWD, path_.c_str(), AT_FDCWD, output.c_str(), RENAME_NOREPLACE) != 0) {
-      // A file system without that rename: a hard link refuses to replace too.
-      bool linked = errno == EINVAL && link(path_.c_str(), output.c_str()) == 0;
-      if (!linked && errno == EEXIST) return Refused(DisplayPath(output) + ": " + kExistsText);
-      if (!linked) return Damaged(DisplayPath(output) + ": cannot write: " + strerror(errno));
-      unlink(path_.c_str());
+    if (replace) {
+      if (host::Error e = host::RenameReplacing(path_, output))
+        return Damaged(DisplayPath(output) + ": cannot replace: " + e.Text);
+    } else if (host::Error e = host::RenameNoReplace(path_, output)) {
+      if (e.Kind == host::Failure::kExists)
+        return Refused(DisplayPath(output) + ": " + kExistsText);
+      return Damaged(DisplayPath(output) + ": cannot write: " + e.Text);
     }
-    if (replace && rename(path_.c_str(), output.c_str()) != 0)
-      return Damaged(DisplayPath(output) + ": cannot replace: " + strerror(errno));
     path_.clear();
-    gTemporaryPath[0] = 0;
+    host::ForgetTemporary();
     return Success();
   }
   void Discard() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    if (!path_.empty()) unlink(path_.c_str());
+    file_.Close();
+    if (!path_.empty()) host::RemoveFile(path_);
     path_.clear();
-    gTemporaryPath[0] = 0;
+    host::ForgetTemporary();
   }
 
  private:
-  int fd_ = -1;
+  host::File file_;
   std::string path_;
 };
 
@@ -280,9 +248,12 @@ Status BuildOptions(const PackCommand& c, const CodePage& page, PackOptions& opt
 }
 
 // The output may be replaced only with -f, and never a folder.
-Status CheckOutput(const PackCommand& c, struct stat& existing, bool& exists) {
-  exists = stat(c.Output.c_str(), &existing) == 0;
-  if (exists && S_ISDIR(existing.st_mode)) return Refused(DisplayPath(c.Output) + ": is a folder");
+Status CheckOutput(const PackCommand& c, host::ItemInfo& existing, bool& exists) {
+  host::Error error;
+  const host::Probe probe = host::ProbePath(c.Output, existing, error);
+  exists =
+      probe == host::Probe::kFile || probe == host::Probe::kFolder || probe == host::Probe::kOther;
+  if (exists && existing.IsFolder) return Refused(DisplayPath(c.Output) + ": is a folder");
   if (exists && !c.Force) return Refused(DisplayPath(c.Output) + ": " + kExistsText);
   return Success();
 }
@@ -290,7 +261,7 @@ Status CheckOutput(const PackCommand& c, struct stat& existing, bool& exists) {
 void Warn(const std::string& message) { fprintf(stderr, "varnow: warning: %s\n", message.c_str()); }
 
 // The sources and the listed paths, each once; the output itself is left out.
-Status GatherItems(const PackCommand& c, const struct stat* existing,
+Status GatherItems(const PackCommand& c, const host::ItemInfo* existing,
                    std::vector<SourceItem>& items) {
   std::vector<std::string> listed;
   Status s;
@@ -306,7 +277,7 @@ Status GatherItems(const PackCommand& c, const struct stat* existing,
   DropRepeats(items);
   if (existing != nullptr) {
     auto self = std::find_if(items.begin(), items.end(), [&](const SourceItem& i) {
-      return !i.IsFolder && i.Device == existing->st_dev && i.Inode == existing->st_ino;
+      return !i.IsFolder && i.Device == existing->Device && i.Identity == existing->Identity;
     });
     if (self != items.end()) {
       Warn(DisplayPath(self->DiskPath) + ": skipped: it is the output file");
@@ -463,7 +434,7 @@ Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core
   // Warnings once nothing more is refused before the files are read.
   WarnAboutOutputName(c.Output, target);
   WarnAboutRunAfter(options.RunAfter, entries, target, page);
-  DescriptorOutput output(temporary.Fd(), FolderOf(c.Output));
+  FileOutput output(temporary.File(), FolderOf(c.Output));
   std::vector<std::string> paths;
   std::vector<uint64_t> sizes;
   for (const SourceItem& item : items) {
@@ -485,8 +456,8 @@ Status WriteDistributable(const PackCommand& c, const std::vector<uint8_t>& core
   if (!result.Ok) {
     const std::string notWritten = "; " + DisplayPath(c.Output) + " was not written";
     if (result.Failure == PackFailure::kWrite)
-      return Damaged(DisplayPath(c.Output) + ": cannot write: " +
-                     (output.Error() != 0 ? strerror(output.Error()) : result.Error));
+      return Damaged(DisplayPath(c.Output) +
+                     ": cannot write: " + (output.Error() ? output.Error().Text : result.Error));
     const bool named = result.ErrorEntry && *result.ErrorEntry < items.size();
     const std::string subject =
         named ? DisplayPath(items[*result.ErrorEntry].DiskPath) : DisplayPath(c.Output);
@@ -547,12 +518,13 @@ Status RunPack(const PackCommand& c) {
   Status s = ChooseCore(c, core, target);
   if (!s.Ok()) return s;
   std::string pageName = c.CodePageName;
-  if (pageName.empty()) pageName = target == TargetKind::kWindows ? "1252" : "UTF-8";
+  if (pageName.empty())
+    pageName = target == TargetKind::kWindows ? host::DefaultWindowsCodePage() : "UTF-8";
   std::optional<CodePage> page = ParseCodePage(pageName);
   if (!page) return Refused("--codepage " + pageName + ": no such code page");
   PackOptions options;
   if ((s = BuildOptions(c, *page, options)); !s.Ok()) return s;
-  struct stat existing;
+  host::ItemInfo existing;
   bool exists = false;
   if ((s = CheckOutput(c, existing, exists)); !s.Ok()) return s;
   std::vector<SourceItem> items;

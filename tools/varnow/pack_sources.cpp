@@ -1,15 +1,10 @@
-// Walking the sources with statx (for the birth time), following symbolic
-// links as the format has none, and checking every stored name against what
+// Walking the sources, following symbolic links and other reparse points as
+// the format has none, and checking every stored name against what
 // the target's core accepts: the core's own name check with the target's
 // rules, and on Windows the characters Windows forbids and names it would change.
 #include "pack_sources.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <set>
@@ -18,45 +13,24 @@
 
 #include "archive_reader.h"
 #include "entries/entry_records.h"
-#include "file_times.h"
+#include "host/host.h"
 #include "name_patterns.h"
 #include "password_input.h"
 
 namespace {
 
-enum class Probe { kFile, kFolder, kOther, kDangling, kLoop, kMissing, kError };
-
-// statx following links; sorts out what a failure means.
-Probe ProbePath(const std::string& path, struct statx& st, int* error) {
-  unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-  if (statx(AT_FDCWD, path.c_str(), 0, mask, &st) == 0) {
-    if (S_ISREG(st.stx_mode)) return Probe::kFile;
-    if (S_ISDIR(st.stx_mode)) return Probe::kFolder;
-    return Probe::kOther;
-  }
-  *error = errno;
-  if (errno == ELOOP) return Probe::kLoop;
-  if (errno == ENOENT) {
-    struct stat link;
-    if (lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) return Probe::kDangling;
-    return Probe::kMissing;
-  }
-  return Probe::kError;
-}
-
-SourceItem MakeItem(const std::string& path, const std::string& relative, const struct statx& st) {
+SourceItem MakeItem(const std::string& path, const std::string& relative,
+                    const host::ItemInfo& info) {
   SourceItem item;
   item.DiskPath = path;
   item.Relative = relative;
-  item.IsFolder = S_ISDIR(st.stx_mode);
-  item.Size = item.IsFolder ? 0 : st.stx_size;
-  item.LastAccess = ToFileTime(st.stx_atime.tv_sec, st.stx_atime.tv_nsec);
-  item.LastWrite = ToFileTime(st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec);
-  item.Creation = (st.stx_mask & STATX_BTIME) != 0
-                      ? ToFileTime(st.stx_btime.tv_sec, st.stx_btime.tv_nsec)
-                      : item.LastWrite;
-  item.Device = makedev(st.stx_dev_major, st.stx_dev_minor);
-  item.Inode = st.stx_ino;
+  item.IsFolder = info.IsFolder;
+  item.Size = info.Size;
+  item.Creation = info.Creation;
+  item.LastAccess = info.LastAccess;
+  item.LastWrite = info.LastWrite;
+  item.Device = info.Device;
+  item.Identity = info.Identity;
   return item;
 }
 
@@ -64,22 +38,12 @@ struct Walker {
   std::vector<SourceItem>& Items;
   const Warn& WarnOf;
   const std::vector<std::string>& Excludes;
-  std::vector<std::pair<dev_t, ino_t>> Ancestors;  // folders on the current path
+  std::vector<std::pair<uint64_t, uint64_t>> Ancestors;  // folders on the current path
 
   Status Folder(const std::string& path, const std::string& relative) {
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr)
-      return Damaged(DisplayPath(path) + ": cannot read folder: " + strerror(errno));
     std::vector<std::string> names;
-    errno = 0;
-    while (struct dirent* d = readdir(dir)) {
-      if (strcmp(d->d_name, ".") == 0 || strcmp(d->d_name, "..") == 0) continue;
-      names.emplace_back(d->d_name);
-    }
-    int readError = errno;
-    closedir(dir);
-    if (readError != 0)
-      return Damaged(DisplayPath(path) + ": cannot read folder: " + strerror(readError));
+    if (host::Error e = host::ListFolder(path, names))
+      return Damaged(DisplayPath(path) + ": cannot read folder: " + e.Text);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       Status s = Item(path + "/" + name, relative.empty() ? name : relative + "/" + name, false);
@@ -91,34 +55,34 @@ struct Walker {
   // contentsOnly: store what the folder holds, not the folder itself.
   Status Item(const std::string& path, const std::string& relative, bool contentsOnly) {
     if (!relative.empty() && ExcludedBy(Excludes, relative)) return Success();
-    struct statx st;
-    int error = 0;
-    switch (ProbePath(path, st, &error)) {
-      case Probe::kDangling:
+    host::ItemInfo info;
+    host::Error error;
+    switch (host::ProbePath(path, info, error)) {
+      case host::Probe::kDangling:
         WarnOf(DisplayPath(path) + ": skipped: a symbolic link to nothing");
         return Success();
-      case Probe::kLoop:
+      case host::Probe::kLoop:
         WarnOf(DisplayPath(path) + ": skipped: a loop of symbolic links");
         return Success();
-      case Probe::kOther:
+      case host::Probe::kOther:
         WarnOf(DisplayPath(path) + ": skipped: neither a file nor a folder");
         return Success();
-      case Probe::kMissing:
+      case host::Probe::kMissing:
         return Refused(DisplayPath(path) + ": no such file or folder");
-      case Probe::kError:
-        return Damaged(DisplayPath(path) + ": cannot read: " + strerror(error));
-      case Probe::kFile:
-        Items.push_back(MakeItem(path, relative, st));
+      case host::Probe::kError:
+        return Damaged(DisplayPath(path) + ": cannot read: " + error.Text);
+      case host::Probe::kFile:
+        Items.push_back(MakeItem(path, relative, info));
         return Success();
-      case Probe::kFolder:
+      case host::Probe::kFolder:
         break;
     }
-    const std::pair<dev_t, ino_t> id{makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino};
+    const std::pair<uint64_t, uint64_t> id{info.Device, info.Identity};
     if (std::find(Ancestors.begin(), Ancestors.end(), id) != Ancestors.end()) {
       WarnOf(DisplayPath(path) + ": skipped: a link back to a folder that holds it (a loop)");
       return Success();
     }
-    if (!contentsOnly) Items.push_back(MakeItem(path, relative, st));
+    if (!contentsOnly) Items.push_back(MakeItem(path, relative, info));
     Ancestors.push_back(id);
     Status s = Folder(path, relative);
     Ancestors.pop_back();
@@ -133,11 +97,9 @@ std::string TopName(const std::string& source) {
   std::string last = slash == std::string::npos ? source : source.substr(slash + 1);
   if (last == ".") return "";
   if (last == "..") {
-    char* real = realpath(source.c_str(), nullptr);
-    if (real == nullptr) return "";
-    std::string r = real;
-    free(real);
-    return TopName(r == "/" ? "/" : r);
+    std::string real = host::FullPath(source);
+    if (real.empty()) return "";
+    return TopName(real);
   }
   return last;
 }
@@ -196,7 +158,7 @@ Status GatherListed(const std::vector<std::string>& paths, const std::vector<std
       if (slash == std::string::npos) break;
       start = slash + 1;
     }
-    if (path[0] == '/' || climbs) {
+    if (host::IsAbsolute(path) || climbs) {
       refused += (refused.empty() ? "" : ", ") + DisplayPath(path);
       continue;
     }
@@ -216,22 +178,22 @@ Status GatherListed(const std::vector<std::string>& paths, const std::vector<std
 }
 
 void DropRepeats(std::vector<SourceItem>& items) {
-  std::set<std::tuple<std::string, dev_t, ino_t>> seen;
+  std::set<std::tuple<std::string, uint64_t, uint64_t>> seen;
   std::erase_if(items, [&](const SourceItem& i) {
-    return !seen.emplace(i.Relative, i.Device, i.Inode).second;
+    return !seen.emplace(i.Relative, i.Device, i.Identity).second;
   });
 }
 
 Status ReadPathList(const std::string& file, bool nul, std::vector<std::string>& paths) {
   std::string text;
-  Status s = ReadWholeFile(file == "-" ? "/dev/stdin" : file, text);
+  Status s = file == "-" ? ReadStandardInput(text) : ReadWholeFile(file, text);
   if (!s.Ok()) return s;
   const char separator = nul ? '\0' : '\n';
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find(separator, start);
     if (end == std::string::npos) end = text.size();
-    if (end > start) paths.push_back(text.substr(start, end - start));
+    if (end > start) paths.push_back(host::NormalPath(text.substr(start, end - start)));
     start = end + 1;
   }
   if (!nul) {

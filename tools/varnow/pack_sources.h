@@ -6,7 +6,6 @@
 #pragma once
 
 #include <stdint.h>
-#include <sys/types.h>
 
 #include <functional>
 #include <string>
@@ -24,8 +23,8 @@ struct SourceItem {
   FileTime Creation{0, 0};  // birth time where the file system reports it, else last write
   FileTime LastAccess{0, 0};
   FileTime LastWrite{0, 0};
-  dev_t Device = 0;
-  ino_t Inode = 0;
+  uint64_t Device = 0;  // with Identity: the same disk item
+  uint64_t Identity = 0;
 };
 
 using Warn = std::function<void(const std::string&)>;

@@ -1,90 +1,58 @@
-// Terminal input with echo switched off through termios, restored on every
-// way out, and the password and text files.
+// Passwords typed on the terminal with echo off (the system's seam puts it
+// back on every way out), and the password and text files.
 #include "password_input.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <string.h>
-#include <termios.h>
-#include <unistd.h>
-
+#include "host/host.h"
 #include "text_codec.h"
 
 namespace {
 
-bool ReadLineFrom(int fd, std::string& line) {
-  line.clear();
+Status ReadAll(host::File& file, const std::string& shown, std::string& contents) {
+  contents.clear();
+  uint8_t buffer[65536];
   for (;;) {
-    char c;
-    ssize_t n = read(fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return !line.empty();
-    if (c == '\n' || c == '\r') return true;
-    line += c;
+    size_t n = 0;
+    if (host::Error e = file.Read(buffer, n)) return Damaged(shown + ": cannot read: " + e.Text);
+    if (n == 0) return Success();
+    contents.append(reinterpret_cast<const char*>(buffer), n);
   }
-}
-
-void Say(int fd, const char* text) {
-  ssize_t ignored = write(fd, text, strlen(text));
-  (void)ignored;
 }
 
 }  // namespace
 
 Status AskPassword(bool twice, std::string& password) {
-  int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-  if (tty < 0)
+  std::vector<std::string> prompts = {"Password: "};
+  if (twice) prompts.push_back("Password again: ");
+  std::optional<std::vector<std::string>> answers = host::AskHidden(prompts);
+  if (!answers)
     return Refused("--password needs a terminal to ask on; use --password-file FILE instead");
-  struct termios saved;
-  bool haveTermios = tcgetattr(tty, &saved) == 0;
-  if (haveTermios) {
-    struct termios quiet = saved;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    quiet.c_lflag |= ECHONL;
-    tcsetattr(tty, TCSAFLUSH, &quiet);
-  }
-  std::string first, second;
-  Say(tty, "Password: ");
-  bool ok = ReadLineFrom(tty, first);
-  if (ok && twice) {
-    Say(tty, "Password again: ");
-    ok = ReadLineFrom(tty, second);
-  }
-  if (haveTermios) tcsetattr(tty, TCSAFLUSH, &saved);
-  close(tty);
-  if (!ok || first.empty()) return Refused("no password was given");
-  if (twice && first != second) return Refused("the two passwords differ");
-  password = first;
+  if (answers->size() < prompts.size() || (*answers)[0].empty())
+    return Refused("no password was given");
+  if (twice && (*answers)[0] != (*answers)[1]) return Refused("the two passwords differ");
+  password = (*answers)[0];
   return Success();
 }
 
 Status ReadWholeFile(const std::string& path, std::string& contents) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return Refused(DisplayPath(path) + ": no such file");
-    return Damaged(DisplayPath(path) + ": cannot open: " + strerror(errno));
+  host::File file;
+  if (host::Error e = host::File::OpenToRead(path, file)) {
+    if (e.Kind == host::Failure::kMissing) return Refused(DisplayPath(path) + ": no such file");
+    return Damaged(DisplayPath(path) + ": cannot open: " + e.Text);
   }
-  contents.clear();
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      close(fd);
-      return Damaged(DisplayPath(path) + ": cannot read: " + strerror(e));
-    }
-    if (n == 0) break;
-    contents.append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return Success();
+  return ReadAll(file, DisplayPath(path), contents);
+}
+
+Status ReadStandardInput(std::string& contents) {
+  host::File file;
+  if (host::Error e = host::File::OpenStandardInput(file))
+    return Damaged("standard input: cannot open: " + e.Text);
+  return ReadAll(file, "standard input", contents);
 }
 
 Status ReadPasswordFile(const std::string& path, std::string& password) {
   std::string contents;
   const bool standardInput = path == "-";
-  Status s = ReadWholeFile(standardInput ? "/dev/stdin" : path, contents);
+  Status s = standardInput ? ReadStandardInput(contents) : ReadWholeFile(path, contents);
   if (!s.Ok()) return s;
   const std::string shown = standardInput ? "--password-file -" : DisplayPath(path);
   if (!contents.empty() && contents.back() == '\n') contents.pop_back();

@@ -8,9 +8,10 @@
 
 #include "cli_status.h"
 
-// Reads from /dev/tty; refused when there is no terminal or the two answers differ.
+// Asks on the terminal; refused when there is no terminal or the two answers differ.
 Status AskPassword(bool twice, std::string& password);
 // The file's contents without one trailing line end.
 Status ReadPasswordFile(const std::string& path, std::string& password);
 // Reads a whole file.
 Status ReadWholeFile(const std::string& path, std::string& contents);
+Status ReadStandardInput(std::string& contents);

@@ -2,9 +2,10 @@
 #include "progress_line.h"
 
 #include <stdio.h>
-#include <unistd.h>
 
 #include <string>
+
+#include "host/host.h"
 
 namespace {
 
@@ -23,7 +24,9 @@ std::string Amount(double bytes) {
 }  // namespace
 
 ProgressLine::ProgressLine(bool quiet)
-    : enabled_(!quiet && isatty(2) == 1), start_(std::chrono::steady_clock::now()), last_(start_) {}
+    : enabled_(!quiet && host::ErrorIsTerminal()),
+      start_(std::chrono::steady_clock::now()),
+      last_(start_) {}
 
 ProgressLine::~ProgressLine() { Finish(); }
 

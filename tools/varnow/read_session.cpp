@@ -1,11 +1,13 @@
 // The shared opening steps of the read commands.
 #include "read_session.h"
 
+#include "host/host.h"
 #include "password_input.h"
 
 Status ArchiveCodePage(const ReadCommand& command, const ArchiveInfo& info, CodePage& page) {
   std::string name = command.CodePageName;
-  if (name.empty()) name = info.Core == CoreKind::kWindows ? "1252" : "UTF-8";
+  if (name.empty())
+    name = info.Core == CoreKind::kWindows ? host::DefaultWindowsCodePage() : "UTF-8";
   std::optional<CodePage> parsed = ParseCodePage(name);
   if (!parsed) return Refused("--codepage " + name + ": no such code page");
   page = *parsed;

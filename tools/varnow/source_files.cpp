@@ -1,17 +1,11 @@
-// Sources are read with read(2) into the writer's windows; the size given by
-// fstat at open must still be the listed one, a read that ends early is a
-// file that shrank, and a byte past the listed size at the end is a file
-// that grew. A file removed after it was opened is read to its end through
-// the open descriptor, so it is packed exactly as it was.
+// Sources are read into the writer's windows; the size the open file has
+// must still be the listed one, a read that ends early is a file that
+// shrank, and a byte past the listed size at the end is a file that grew. A
+// file removed after it was opened is read to its end through the open
+// file, so it is packed exactly as it was.
 #include "source_files.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 
@@ -20,20 +14,6 @@ namespace {
 constexpr size_t kSpillChunk = size_t{1} << 20;
 
 std::string Number(uint64_t n) { return std::to_string(n); }
-
-// Writes all of bytes at offset, or at the file's position when offset is
-// negative; 0, or the error (ENOSPC for a write that took nothing).
-int WriteAll(int fd, std::span<const uint8_t> bytes, int64_t offset) {
-  while (!bytes.empty()) {
-    ssize_t n = offset < 0 ? write(fd, bytes.data(), bytes.size())
-                           : pwrite(fd, bytes.data(), bytes.size(), off_t(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : ENOSPC;
-    if (offset >= 0) offset += n;
-    bytes = bytes.subspan(size_t(n));
-  }
-  return 0;
-}
 
 // The seam's action, read once.
 enum class SeamAction { kNone, kShrink, kGrow, kRemove, kSignal, kRemoveBeforeOpen };
@@ -58,36 +38,36 @@ bool TakeSeam(SeamAction action) { return gSeam == action && !gSeamUsed.exchange
 
 void ChangeAfterFirstWindow(const std::string& path, uint64_t readSoFar) {
   if (TakeSeam(SeamAction::kShrink)) {
-    if (truncate(path.c_str(), off_t(readSoFar)) != 0) abort();
+    if (host::TruncateFile(path, readSoFar)) abort();
   } else if (TakeSeam(SeamAction::kGrow)) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    static const char kMore[4096] = {};
-    if (fd < 0 || write(fd, kMore, sizeof kMore) != ssize_t(sizeof kMore)) abort();
-    close(fd);
+    uint64_t size = 0;
+    bool regular = false;
+    host::File file;
+    if (host::File::OpenToRead(path, file) || file.Describe(size, regular)) abort();
+    file.Close();
+    if (host::TruncateFile(path, size + 4096)) abort();
   } else if (TakeSeam(SeamAction::kRemove)) {
-    if (unlink(path.c_str()) != 0) abort();
+    if (host::RemoveFile(path)) abort();
   } else if (TakeSeam(SeamAction::kSignal)) {
-    raise(SIGTERM);
+    host::Interrupt();
   }
 }
 
 class SourceStream : public EntryStream {
  public:
-  SourceStream(int fd, std::string path, uint64_t size, ReadRecord& record)
-      : fd_(fd), path_(std::move(path)), size_(size), record_(record) {}
-  ~SourceStream() override { close(fd_); }
+  SourceStream(host::File file, std::string path, uint64_t size, ReadRecord& record)
+      : file_(std::move(file)), path_(std::move(path)), size_(size), record_(record) {}
 
   std::optional<std::string> Read(std::span<uint8_t> out) override {
     const std::span<uint8_t> whole = out;
     while (!out.empty()) {
-      ssize_t n = read(fd_, out.data(), out.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return std::string("cannot read: ") + strerror(errno);
+      size_t n = 0;
+      if (host::Error e = file_.Read(out, n)) return "cannot read: " + e.Text;
       if (n == 0)
         return "the file shrank while it was read: " + Number(size_) +
                " bytes were listed, it ended after " + Number(done_);
-      done_ += uint64_t(n);
-      out = out.subspan(size_t(n));
+      done_ += n;
+      out = out.subspan(n);
     }
     digest_.Add(whole);
     if (gSeam != SeamAction::kNone) ChangeAfterFirstWindow(path_, done_);
@@ -96,10 +76,9 @@ class SourceStream : public EntryStream {
 
   std::optional<std::string> Finish() override {
     uint8_t extra;
-    ssize_t n;
-    do n = read(fd_, &extra, 1);
-    while (n < 0 && errno == EINTR);
-    if (n < 0) return std::string("cannot read: ") + strerror(errno);
+    size_t n = 0;
+    if (host::Error e = file_.Read(std::span<uint8_t>(&extra, 1), n))
+      return "cannot read: " + e.Text;
     if (n > 0)
       return "the file grew while it was read: it has more than the " + Number(size_) +
              " bytes that were listed";
@@ -110,7 +89,7 @@ class SourceStream : public EntryStream {
   }
 
  private:
-  int fd_;
+  host::File file_;
   std::string path_;
   uint64_t size_;
   ReadRecord& record_;
@@ -120,30 +99,28 @@ class SourceStream : public EntryStream {
 
 // A spill: an unnamed file in the output's folder, written and then read
 // back from its start.
-class DescriptorSpill : public SpillFile {
+class FileSpill : public SpillFile {
  public:
-  explicit DescriptorSpill(int fd) : fd_(fd) {}
-  ~DescriptorSpill() override { close(fd_); }
+  explicit FileSpill(host::File file) : file_(std::move(file)) {}
   bool Append(std::span<const uint8_t> bytes) override {
-    if (WriteAll(fd_, bytes, int64_t(size_)) != 0) return false;
+    if (file_.WriteAt(size_, bytes)) return false;
     size_ += bytes.size();
     return true;
   }
   bool ReadBack(const std::function<bool(std::span<const uint8_t>)>& take) override {
     std::vector<uint8_t> chunk(kSpillChunk);
     for (uint64_t at = 0; at < size_;) {
-      ssize_t n =
-          pread(fd_, chunk.data(), size_t(std::min<uint64_t>(kSpillChunk, size_ - at)), off_t(at));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      if (!take(std::span<const uint8_t>(chunk.data(), size_t(n)))) return false;
-      at += uint64_t(n);
+      size_t n = 0;
+      const size_t want = size_t(std::min<uint64_t>(kSpillChunk, size_ - at));
+      if (file_.ReadAt(at, std::span<uint8_t>(chunk.data(), want), n) || n == 0) return false;
+      if (!take(std::span<const uint8_t>(chunk.data(), n))) return false;
+      at += n;
     }
     return true;
   }
 
  private:
-  int fd_;
+  host::File file_;
   uint64_t size_ = 0;
 };
 
@@ -151,51 +128,40 @@ class DescriptorSpill : public SpillFile {
 
 std::optional<std::string> SourceReader::Open(size_t entry, std::unique_ptr<EntryStream>& stream) {
   const std::string& path = paths_[entry];
-  if (TakeSeam(SeamAction::kRemoveBeforeOpen) && unlink(path.c_str()) != 0) abort();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) return std::string("the file disappeared before it was read");
-  if (fd < 0) return std::string("cannot open: ") + strerror(errno);
-  struct stat st;
-  if (fstat(fd, &st) != 0) {
-    int e = errno;
-    close(fd);
-    return std::string("cannot read: ") + strerror(e);
+  if (TakeSeam(SeamAction::kRemoveBeforeOpen) && host::RemoveFile(path)) abort();
+  host::File file;
+  if (host::Error e = host::File::OpenToRead(path, file)) {
+    if (e.Kind == host::Failure::kMissing)
+      return std::string("the file disappeared before it was read");
+    return "cannot open: " + e.Text;
   }
-  if (uint64_t(st.st_size) != sizes_[entry]) {
-    close(fd);
+  uint64_t size = 0;
+  bool regular = false;
+  if (host::Error e = file.Describe(size, regular)) return "cannot read: " + e.Text;
+  if (size != sizes_[entry])
     return "the file changed size after it was listed: " + Number(sizes_[entry]) + " bytes then, " +
-           Number(uint64_t(st.st_size)) + " now";
-  }
-  stream = std::make_unique<SourceStream>(fd, path, sizes_[entry], records_[entry]);
+           Number(size) + " now";
+  stream = std::make_unique<SourceStream>(std::move(file), path, sizes_[entry], records_[entry]);
   return std::nullopt;
 }
 
-bool DescriptorOutput::Append(std::span<const uint8_t> bytes) {
-  return Took(WriteAll(fd_, bytes, -1));
+bool FileOutput::Append(std::span<const uint8_t> bytes) { return Took(file_.Write(bytes)); }
+
+bool FileOutput::Overwrite(uint64_t offset, std::span<const uint8_t> bytes) {
+  return Took(file_.WriteAt(offset, bytes));
 }
 
-bool DescriptorOutput::Overwrite(uint64_t offset, std::span<const uint8_t> bytes) {
-  return Took(WriteAll(fd_, bytes, int64_t(offset)));
+bool FileOutput::Took(host::Error error) {
+  const bool ok = !error;
+  if (!ok && !error_) error_ = std::move(error);
+  return ok;
 }
 
-bool DescriptorOutput::Took(int error) {
-  if (error != 0 && error_ == 0) error_ = error;
-  return error == 0;
-}
-
-std::unique_ptr<SpillFile> DescriptorOutput::NewSpill() {
-  int fd = open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    // A file system without unnamed files: a named one, unlinked at once.
-    std::string name = folder_ + "/.varnow-spill.XXXXXX";
-    std::vector<char> buffer(name.begin(), name.end());
-    buffer.push_back(0);
-    fd = mkostemp(buffer.data(), O_CLOEXEC);
-    if (fd < 0) {
-      if (error_ == 0) error_ = errno;
-      return nullptr;
-    }
-    unlink(buffer.data());
+std::unique_ptr<SpillFile> FileOutput::NewSpill() {
+  host::File spill;
+  if (host::Error e = host::CreateSpill(folder_, spill)) {
+    Took(std::move(e));
+    return nullptr;
   }
-  return std::make_unique<DescriptorSpill>(fd);
+  return std::make_unique<FileSpill>(std::move(spill));
 }

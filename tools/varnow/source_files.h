@@ -1,5 +1,5 @@
 // The files `varnow pack` reads and writes while the writer codes: each
-// source read a window at a time through its descriptor (never mapped, so a
+// source read a window at a time through its open file (never mapped, so a
 // file cut short under the reader is an error with the file's name, not a
 // signal), checked against the size it was listed with, and digested for
 // the verify; the distributable written straight into its temporary file,
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "stream_digest.h"
 #include "writer/archive_writer.h"
 
@@ -37,23 +38,23 @@ class SourceReader : public EntryReader {
   std::vector<ReadRecord>& records_;
 };
 
-// The distributable into an open file descriptor, spills in the folder.
-class DescriptorOutput : public ArchiveOutput {
+// The distributable into an open file, spills in the folder.
+class FileOutput : public ArchiveOutput {
  public:
-  DescriptorOutput(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}
+  FileOutput(host::File& file, std::string folder) : file_(file), folder_(std::move(folder)) {}
   bool Append(std::span<const uint8_t> bytes) override;
   bool Overwrite(uint64_t offset, std::span<const uint8_t> bytes) override;
   std::unique_ptr<SpillFile> NewSpill() override;
-  // errno of the first failed write, 0 when none failed.
-  int Error() const { return error_; }
+  // The first failure to write, if any.
+  const host::Error& Error() const { return error_; }
 
  private:
   // Keeps the first error; true when there was none.
-  bool Took(int error);
+  bool Took(host::Error error);
 
-  int fd_;
+  host::File& file_;
   std::string folder_;
-  int error_ = 0;
+  host::Error error_;
 };
 
 // The test seam: VARNOW_TEST_CHANGE_WHILE_READING names what happens to the

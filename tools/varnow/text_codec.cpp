@@ -1,62 +1,15 @@
-// iconv wrappers for the code pages of distributables, and the escaping of
-// archive text for display. Code pages are named for iconv as CP<number>;
-// 65001 and UTF-8 mean the names are taken byte for byte.
+// The code pages of distributables, converted by the system (iconv on
+// Linux), and the escaping of archive text for display. Code pages are
+// named CP<number>; 65001 and UTF-8 mean the names are taken byte for byte.
 #include "text_codec.h"
 
-#include <errno.h>
-#include <iconv.h>
 #include <stdio.h>
 
 #include <cctype>
 
+#include "host/host.h"
+
 namespace {
-
-class Converter {
- public:
-  Converter(const std::string& to, const std::string& from)
-      : handle_(iconv_open(to.c_str(), from.c_str())) {}
-  ~Converter() {
-    if (Valid()) iconv_close(handle_);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool Valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
-
-  // Converts text[at...] as far as it goes; returns the offset where it
-  // stopped (text.size() when all of it converted).
-  size_t Run(const std::string& text, size_t at, std::string& out) {
-    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-    char* in = const_cast<char*>(text.data()) + at;
-    size_t inLeft = text.size() - at;
-    char buffer[1024];
-    while (inLeft > 0) {
-      char* o = buffer;
-      size_t oLeft = sizeof buffer;
-      size_t r = iconv(handle_, &in, &inLeft, &o, &oLeft);
-      out.append(buffer, static_cast<size_t>(o - buffer));
-      if (r == static_cast<size_t>(-1) && errno != E2BIG) break;
-    }
-    if (inLeft == 0) {
-      char* o = buffer;
-      size_t oLeft = sizeof buffer;
-      iconv(handle_, nullptr, nullptr, &o, &oLeft);
-      out.append(buffer, static_cast<size_t>(o - buffer));
-    }
-    return text.size() - inLeft;
-  }
-
- private:
-  iconv_t handle_;
-};
-
-std::optional<std::string> ConvertWhole(const std::string& to, const std::string& from,
-                                        const std::string& text) {
-  Converter c(to, from);
-  if (!c.Valid()) return std::nullopt;
-  std::string out;
-  if (c.Run(text, 0, out) != text.size()) return std::nullopt;
-  return out;
-}
 
 bool IsAllDigits(const std::string& s) {
   if (s.empty()) return false;
@@ -146,13 +99,12 @@ std::optional<CodePage> ParseCodePage(const std::string& text) {
   page.Name = text;
   std::string upper = Upper(text);
   if (upper == "65001" || upper == "UTF-8" || upper == "UTF8" || upper == "CP65001") {
-    page.IconvName = "UTF-8";
+    page.SystemName = "UTF-8";
     page.IsUtf8 = true;
     return page;
   }
-  page.IconvName = IsAllDigits(upper) ? "CP" + upper : upper;
-  Converter probe("UTF-8", page.IconvName);
-  if (!probe.Valid()) return std::nullopt;
+  page.SystemName = IsAllDigits(upper) ? "CP" + upper : upper;
+  if (!host::CodePageKnown(page.SystemName)) return std::nullopt;
   return page;
 }
 
@@ -166,22 +118,23 @@ std::optional<std::string> FromUtf8(const CodePage& page, const std::string& tex
     }
     return text;
   }
-  return ConvertWhole(page.IconvName, "UTF-8", text);
+  return host::FromUtf8To(page.SystemName, text);
 }
 
 std::optional<std::string> ToUtf8(const CodePage& page, const std::string& text) {
   if (page.IsUtf8) return text;
-  return ConvertWhole("UTF-8", page.IconvName, text);
+  std::string out;
+  if (host::ToUtf8From(page.SystemName, text, 0, out) != text.size()) return std::nullopt;
+  return out;
 }
 
 std::string DisplayText(const CodePage& page, const std::string& text) {
   if (page.IsUtf8) return EscapeUtf8(text);
-  Converter c("UTF-8", page.IconvName);
-  if (!c.Valid()) return EscapeUtf8(text);
+  if (!host::CodePageKnown(page.SystemName)) return EscapeUtf8(text);
   std::string out;
   for (size_t at = 0; at < text.size();) {
     std::string part;
-    size_t stop = c.Run(text, at, part);
+    size_t stop = host::ToUtf8From(page.SystemName, text, at, part);
     out += EscapeUtf8(part);
     if (stop < text.size()) {
       AppendEscapedByte(static_cast<unsigned char>(text[stop]), out);

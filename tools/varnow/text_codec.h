@@ -1,5 +1,5 @@
-// Text between the Linux side (UTF-8 file names, terminal) and a
-// distributable's code page, through iconv. Conversions never guess: a
+// Text between the system (UTF-8 file names, terminal) and a
+// distributable's code page, through the system's converter. Conversions never guess: a
 // character that has no counterpart is reported, not replaced. Display text
 // shows every control character escaped, so an archive cannot drive a terminal.
 #pragma once
@@ -8,12 +8,12 @@
 #include <string>
 
 struct CodePage {
-  std::string Name;  // as the user wrote it, for messages
-  std::string IconvName;
-  bool IsUtf8 = false;  // names pass through unchanged
+  std::string Name;        // as the user wrote it, for messages
+  std::string SystemName;  // as the system converter names it: CP<number> or UTF-8
+  bool IsUtf8 = false;     // names pass through unchanged
 };
 
-// "1252", "cp1252", "CP932", "65001", "UTF-8"...; nullopt when iconv knows no such code page.
+// "1252", "cp1252", "CP932", "65001", "UTF-8"...; nullopt when the system knows no such code page.
 std::optional<CodePage> ParseCodePage(const std::string& text);
 // The code page text converted from UTF-8; nullopt when some character
 // cannot be represented (or the text is not valid UTF-8).
