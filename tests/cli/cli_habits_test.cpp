@@ -108,7 +108,7 @@ void MakeSandbox(const Sandbox& b) {
   WriteText(b / "long" / std::string(120, 'd') / (std::string(70, 'f') + ".txt"), "x");
   WriteText(b / "list.txt", "src/a.txt\n./src/sub\nsrc/sub/b.txt\n");
   WriteText(b / "outside.txt", "/etc/hostname\n../x\nsrc/a.txt\n");
-  WriteText(b / "nul.txt", std::string("src/a.txt\0src/sub/b.txt\0", 24));
+  WriteText(b / "zeros.list", std::string("src/a.txt\0src/sub/b.txt\0", 24));
   // A file for the seam that changes it while it is read, and a folder for
   // outputs that must not appear.
   WriteFile(b / "changing/big.bin", test_bytes::Text(2000000, 5));
@@ -187,7 +187,10 @@ TEST_P(CliHabits, Steps) {
     for (const std::string& a : step.Args) args.push_back(Expand(a, b));
     RunResult r = RunVarnow(args, step.Stdin, b.Root(), step.Env);
     // An end by a signal counts as 128 + the signal, as a shell shows it.
-    EXPECT_EQ(r.Signalled ? 128 + r.Signal : r.ExitCode, step.Exit) << r.Errors;
+    // Windows has no signals: varnow.exe ends as Ctrl-C ends a program
+    // (0xC000013A), of which its Linux parent sees the low byte.
+    const int exit = IsWindowsTool() && step.Exit == 128 + 15 ? 0x3A : step.Exit;
+    EXPECT_EQ(r.Signalled ? 128 + r.Signal : r.ExitCode, exit) << r.Errors;
     for (const std::string& out : step.Out) {
       if (step.OutExact) {
         EXPECT_EQ(r.Output, Expand(out, b));
@@ -249,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
                std::string("src/a.txt\0src/sub/b.txt\0", 24)},
               {{"list", "o.exe"}, 0, {"2 files, 0 folders"}}}},
         Case{"files from a NUL list without --null",
-             {{{"pack", "--files-from", "nul.txt", "o.exe"},
+             {{{"pack", "--files-from", "zeros.list", "o.exe"},
                1,
                {},
                "give --null",

@@ -27,7 +27,16 @@ RunResult RunCommand(const std::string& program, const std::vector<std::string>&
 
 RunResult RunVarnow(const std::vector<std::string>& args, const std::string& stdinText,
                     const fs::path& cwd, const std::string& environment) {
+  if (IsWindowsTool()) {
+    std::vector<std::string> withTool = {getenv("VARNOW_TEST_TOOL")};
+    withTool.insert(withTool.end(), args.begin(), args.end());
+    return RunCommand(getenv("VARNOW_TEST_LOADER"), withTool, stdinText, cwd, environment);
+  }
   return RunCommand(VARNOW_BINARY, args, stdinText, cwd, environment);
+}
+
+bool IsWindowsTool() {
+  return getenv("VARNOW_TEST_TOOL") != nullptr && getenv("VARNOW_TEST_LOADER") != nullptr;
 }
 
 void SetTimes(const fs::path& path, int64_t seconds, int64_t nanoseconds) {

@@ -20,8 +20,11 @@ using Bytes = std::vector<uint8_t>;
 RunResult RunCommand(const std::string& program, const std::vector<std::string>& args,
                      const std::string& stdinText = "", const std::filesystem::path& cwd = {},
                      const std::string& environment = "");
+// varnow, or with VARNOW_TEST_TOOL and VARNOW_TEST_LOADER set, that tool
+// (varnow.exe) through that loader (wine64).
 RunResult RunVarnow(const std::vector<std::string>& args, const std::string& stdinText = "",
                     const std::filesystem::path& cwd = {}, const std::string& environment = "");
+bool IsWindowsTool();
 
 // Sets last access and last write time (seconds and nanoseconds since 1970).
 void SetTimes(const std::filesystem::path& path, int64_t seconds, int64_t nanoseconds);

@@ -91,6 +91,8 @@ TEST_P(CliRoundTrip, ExtractAndLinuxCoreReproduceTheTree) {
   EXPECT_EQ(CompareTrees(b / "tree", b / "out/tree"), "");
 
   fs::create_directories(b / "run");
+  // Made on Windows, where files have no execute bit, it is made runnable here.
+  if (IsWindowsTool()) fs::permissions(b / "dist", fs::perms::owner_exec, fs::perm_options::add);
   RunResult core = RunCommand((b / "dist").string(), {}, typed, b / "run");
   ASSERT_EQ(core.ExitCode, 0) << core.Output;
   EXPECT_EQ(CompareTrees(b / "tree", b / "run/tree"), "");
