@@ -13,6 +13,9 @@
 #   longpath   a source path of more than 260 characters packs and extracts
 #   links      extract refuses a link in the destination, and what it points
 #              to stays as it was
+#   password   on a console (Wine's, on a pseudo-terminal made by script):
+#              --password asks twice with the typing hidden, and two
+#              different answers are refused
 set -euo pipefail
 case=$1 varnow=$2 exe=$3 loader=$4 prefix=$5 status=$6
 key=windows64
@@ -116,6 +119,21 @@ links)
   grep -q 'is a link' file-link.txt && grep -q 'is a symbolic link' folder-link.txt
   [ "$(cat victim.txt)" = keep ] && [ -L x/tree/sub/a.txt ] && [ -z "$(ls elsewhere)" ]
   echo "links in the destination refused, nothing written or removed through them"
+  ;;
+password)
+  mkdir -p t && echo secret-data > t/a.txt
+  # Each answer typed once the prompt has had time to appear.
+  typing() { sleep 3; printf '%s\r' "$1"; sleep 1; printf '%s\r' "$2"; sleep 3; }
+  typing hunter2 hunter2 | timeout 120 script -qec "'$loader' '$exe' pack --password --target linux d t" \
+    /dev/null > same.log 2>&1
+  grep -q 'Password again:' same.log
+  if grep -q hunter2 same.log; then echo "the typed password was shown"; exit 1; fi
+  echo hunter2 > password.txt
+  "$varnow" test -q --password-file password.txt d
+  typing hunter2 hunter3 | timeout 120 script -qec "'$loader' '$exe' pack --password --target linux e t" \
+    /dev/null > differ.log 2>&1 || true
+  grep -q 'the two passwords differ' differ.log && [ ! -e e ]
+  echo "password asked twice on the console, typing hidden; different answers refused"
   ;;
 *)
   echo "unknown case $case" >&2
