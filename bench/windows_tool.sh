@@ -36,14 +36,15 @@ export WINEPREFIX=${WINEPREFIX:-/dev/shm/varnow-bench-wine} WINEDEBUG=-all WINEL
 export WINEDLLOVERRIDES="mscoree,mshtml=" SOURCE_DATE_EPOCH=1600000000
 unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d /dev/shm/varnow-wintool.XXXXXX)
-/usr/lib/wine/wineserver -p  # one server for all runs, as a user's session has
-trap '/usr/lib/wine/wineserver -k || true; rm -rf "$work"' EXIT
+trap '/usr/lib/wine/wineserver -k 2> /dev/null || true; rm -rf "$work"' EXIT
 "$loader" "$windows" --version > /dev/null  # the prefix made before any timing
+/usr/lib/wine/wineserver -w
+/usr/lib/wine/wineserver -p  # one server for all runs, as a user's session has
 
 seconds() {  # the wall time of one command, under the timing lock
   local start end
   start=$(date +%s.%N)
-  flock /tmp/varnow-timing.lock "$@" > /dev/null
+  flock -o /tmp/varnow-timing.lock "$@" > /dev/null  # -o: Wine's services keep no lock
   end=$(date +%s.%N)
   echo "$end - $start" | bc
 }

@@ -253,6 +253,9 @@ Status CheckOutput(const PackCommand& c, host::ItemInfo& existing, bool& exists)
   const host::Probe probe = host::ProbePath(c.Output, existing, error);
   exists =
       probe == host::Probe::kFile || probe == host::Probe::kFolder || probe == host::Probe::kOther;
+  // The output's own pair, to leave it out of the sources.
+  if (exists && !existing.IsFolder && host::Identify(c.Output, existing))
+    existing.IdentityKnown = false;
   if (exists && existing.IsFolder) return Refused(DisplayPath(c.Output) + ": is a folder");
   if (exists && !c.Force) return Refused(DisplayPath(c.Output) + ": " + kExistsText);
   return Success();
@@ -276,8 +279,9 @@ Status GatherItems(const PackCommand& c, const host::ItemInfo* existing,
   if ((s = GatherListed(listed, c.Excludes, items, Warn)); !s.Ok()) return s;
   DropRepeats(items);
   if (existing != nullptr) {
-    auto self = std::find_if(items.begin(), items.end(), [&](const SourceItem& i) {
-      return !i.IsFolder && i.Device == existing->Device && i.Identity == existing->Identity;
+    auto self = std::find_if(items.begin(), items.end(), [&](SourceItem& i) {
+      return !i.IsFolder && existing->IdentityKnown && i.Size == existing->Size && Identified(i) &&
+             i.Device == existing->Device && i.Identity == existing->Identity;
     });
     if (self != items.end()) {
       Warn(DisplayPath(self->DiskPath) + ": skipped: it is the output file");

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -31,6 +32,7 @@ SourceItem MakeItem(const std::string& path, const std::string& relative,
   item.LastWrite = info.LastWrite;
   item.Device = info.Device;
   item.Identity = info.Identity;
+  item.IdentityKnown = info.IdentityKnown;
   return item;
 }
 
@@ -177,9 +179,24 @@ Status GatherListed(const std::vector<std::string>& paths, const std::vector<std
   return Success();
 }
 
+bool Identified(SourceItem& item) {
+  if (item.IdentityKnown) return true;
+  host::ItemInfo info;
+  info.IdentityKnown = false;
+  if (host::Identify(item.DiskPath, info)) return false;
+  item.Device = info.Device;
+  item.Identity = info.Identity;
+  item.IdentityKnown = true;
+  return true;
+}
+
 void DropRepeats(std::vector<SourceItem>& items) {
+  // Only items that share a name can be repeats: only theirs are looked up.
+  std::map<std::string, int> named;
+  for (const SourceItem& i : items) ++named[i.Relative];
   std::set<std::tuple<std::string, uint64_t, uint64_t>> seen;
-  std::erase_if(items, [&](const SourceItem& i) {
+  std::erase_if(items, [&](SourceItem& i) {
+    if (named[i.Relative] < 2 || !Identified(i)) return false;
     return !seen.emplace(i.Relative, i.Device, i.Identity).second;
   });
 }

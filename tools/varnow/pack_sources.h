@@ -25,6 +25,7 @@ struct SourceItem {
   FileTime LastWrite{0, 0};
   uint64_t Device = 0;  // with Identity: the same disk item
   uint64_t Identity = 0;
+  bool IdentityKnown = true;  // else Identified finds the pair
 };
 
 using Warn = std::function<void(const std::string&)>;
@@ -41,6 +42,8 @@ Status GatherSources(const std::vector<std::string>& sources,
 // one is absolute or climbs out with "..".
 Status GatherListed(const std::vector<std::string>& paths, const std::vector<std::string>& excludes,
                     std::vector<SourceItem>& items, const Warn& warn);
+// Whether the item's Device and Identity are known, finding them if need be.
+bool Identified(SourceItem& item);
 // Drops later items that are the same disk item under the same name (a
 // listed folder and a file listed inside it).
 void DropRepeats(std::vector<SourceItem>& items);

@@ -41,9 +41,8 @@ void ChangeAfterFirstWindow(const std::string& path, uint64_t readSoFar) {
     if (host::TruncateFile(path, readSoFar)) abort();
   } else if (TakeSeam(SeamAction::kGrow)) {
     uint64_t size = 0;
-    bool regular = false;
     host::File file;
-    if (host::File::OpenToRead(path, file) || file.Describe(size, regular)) abort();
+    if (host::File::OpenToRead(path, file) || file.Size(size)) abort();
     file.Close();
     if (host::TruncateFile(path, size + 4096)) abort();
   } else if (TakeSeam(SeamAction::kRemove)) {
@@ -136,8 +135,7 @@ std::optional<std::string> SourceReader::Open(size_t entry, std::unique_ptr<Entr
     return "cannot open: " + e.Text;
   }
   uint64_t size = 0;
-  bool regular = false;
-  if (host::Error e = file.Describe(size, regular)) return "cannot read: " + e.Text;
+  if (host::Error e = file.Size(size)) return "cannot read: " + e.Text;
   if (size != sizes_[entry])
     return "the file changed size after it was listed: " + Number(sizes_[entry]) + " bytes then, " +
            Number(size) + " now";

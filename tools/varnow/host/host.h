@@ -48,11 +48,16 @@ struct ItemInfo {
   FileTime LastWrite{0, 0};
   uint64_t Device = 0;  // with Identity: the same pair is the same item
   uint64_t Identity = 0;
+  // Where finding the pair costs an open (Windows), a plain file's is left
+  // for Identify to find when it is needed.
+  bool IdentityKnown = true;
 };
 
 enum class Probe { kFile, kFolder, kOther, kDangling, kLoop, kMissing, kError };
 // What is at path, links followed to what they point to.
 Probe ProbePath(const std::string& path, ItemInfo& info, Error& error);
+// Device and Identity of what is at path, when not yet known.
+Error Identify(const std::string& path, ItemInfo& info);
 // The names in a folder, without "." and "..".
 Error ListFolder(const std::string& path, std::vector<std::string>& names);
 
@@ -76,6 +81,7 @@ class File {
   Error Write(std::span<const uint8_t> bytes);
   Error WriteAt(uint64_t offset, std::span<const uint8_t> bytes);
   Error Position(uint64_t& position);
+  Error Size(uint64_t& size);
   // Size, and whether it is a plain file (not a folder, device or pipe).
   Error Describe(uint64_t& size, bool& regular);
   // The three times; a system that keeps no creation time ignores it.

@@ -142,6 +142,9 @@ Probe ProbePath(const std::string& path, ItemInfo& info, Error& error) {
   return info.IsFolder ? Probe::kFolder : Probe::kOther;
 }
 
+// statx gives the pair with everything else.
+Error Identify(const std::string&, ItemInfo&) { return {}; }
+
 Error ListFolder(const std::string& path, std::vector<std::string>& names) {
   DIR* dir = opendir(path.c_str());
   if (dir == nullptr) return LastError();
@@ -222,6 +225,11 @@ Error File::Position(uint64_t& position) {
   if (at < 0) return LastError();
   position = static_cast<uint64_t>(at);
   return {};
+}
+
+Error File::Size(uint64_t& size) {
+  bool regular = false;
+  return Describe(size, regular);
 }
 
 Error File::Describe(uint64_t& size, bool& regular) {
