@@ -37,6 +37,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=" SOURCE_DATE_EPOCH=1600000000
 unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d /dev/shm/varnow-wintool.XXXXXX)
 trap '/usr/lib/wine/wineserver -k 2> /dev/null || true; rm -rf "$work"' EXIT
+/usr/lib/wine/wineserver -k 2> /dev/null || true  # no server left from elsewhere
 "$loader" "$windows" --version > /dev/null  # the prefix made before any timing
 /usr/lib/wine/wineserver -w
 /usr/lib/wine/wineserver -p  # one server for all runs, as a user's session has
