@@ -66,7 +66,14 @@ class File {
   File() = default;
   ~File() { Close(); }
   File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-  File& operator=(File&& other) noexcept;
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      other.handle_ = -1;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
@@ -130,7 +137,15 @@ class Folder {
   Folder(Folder&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
     other.handle_ = -1;
   }
-  Folder& operator=(Folder&& other) noexcept;
+  Folder& operator=(Folder&& other) noexcept {
+    if (this != &other) {
+      Close();
+      handle_ = other.handle_;
+      path_ = std::move(other.path_);
+      other.handle_ = -1;
+    }
+    return *this;
+  }
   Folder(const Folder&) = delete;
   Folder& operator=(const Folder&) = delete;
 

@@ -158,15 +158,6 @@ Error ListFolder(const std::string& path, std::vector<std::string>& names) {
   return readError != 0 ? ErrorOf(readError) : Error{};
 }
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 Error File::OpenToRead(const std::string& path, File& file) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return LastError();
@@ -336,15 +327,6 @@ Error MakeFolders(const std::string& folder, std::string& failedAt) {
     at = slash + 1;
   }
   return {};
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
 }
 
 Error Folder::Open(const std::string& path, Folder& folder) {

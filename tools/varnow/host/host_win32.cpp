@@ -309,15 +309,6 @@ Error ListFolder(const std::string& path, std::vector<std::string>& names) {
   return code == ERROR_NO_MORE_FILES ? Error{} : ErrorOf(code);
 }
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 Error File::OpenToRead(const std::string& path, File& file) {
   HANDLE h = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -548,16 +539,6 @@ Error MakeFolders(const std::string& folder, std::string& failedAt) {
     }
   }
   return {};
-}
-
-Folder& Folder::operator=(Folder&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    path_ = std::move(other.path_);
-    other.handle_ = -1;
-  }
-  return *this;
 }
 
 // Folder handles are not shared for deleting: while one is open, the folder
