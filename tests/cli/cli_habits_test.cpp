@@ -115,7 +115,10 @@ void MakeSandbox(const Sandbox& b) {
   fs::create_directories(b / "outs");
   auto pack = [&](std::vector<std::string> args) {
     RunResult r = RunVarnow(args, "", b.Root());
-    if (r.ExitCode != 0) throw std::runtime_error("setup failed: " + r.Errors);
+    if (r.ExitCode != 0)
+      throw std::runtime_error("setup failed: exit " + std::to_string(r.ExitCode) +
+                               (r.Signalled ? ", signal " + std::to_string(r.Signal) : "") +
+                               (r.Started ? "" : ", not started") + ": " + r.Errors + r.Output);
   };
   pack({"pack", "-q", "win.exe", "src"});
   pack({"pack", "-q", "--target", "linux", "lin", "src"});
