@@ -4,9 +4,12 @@
 // reason; the window's sink hands the decoded bytes to the reader.
 #include "archive_reader.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "container/archive_header.h"
@@ -65,7 +68,15 @@ int64_t FindTextLength(host::File& file, int64_t offset, int64_t fileBytes, host
 [[noreturn]] void WriteError(StopReason reason) { throw CoreStop{reason}; }
 [[noreturn]] void BrokenError(StopReason reason) { throw CoreStop{reason}; }
 
-ArchiveReader::ArchiveReader() : loop_(std::make_unique<EntryLoopState>()) {}
+static_assert(std::is_trivially_default_constructible_v<EntryLoopState> &&
+              std::is_trivially_destructible_v<EntryLoopState>);
+
+void ArchiveReader::FreeLoop::operator()(EntryLoopState* p) const { free(p); }
+
+ArchiveReader::ArchiveReader()
+    : loop_(static_cast<EntryLoopState*>(calloc(1, sizeof(EntryLoopState)))) {
+  if (!loop_) throw std::bad_alloc();
+}
 
 ArchiveReader::~ArchiveReader() { Close(); }
 

@@ -111,5 +111,11 @@ class ArchiveReader {
   bool unlocked_ = false;
   uint8_t coreImage_[kCoreSize] = {};
   std::span<const uint8_t> knownCore_;    // the known core it matched, if any
-  std::unique_ptr<EntryLoopState> loop_;  // some 6 MB: the history ring and the window
+  // Some 6 MB, the history ring and the window, zero as the core's are at
+  // its start: taken zeroed from the system (calloc), so that only the pages
+  // an archive reaches are ever touched.
+  struct FreeLoop {
+    void operator()(EntryLoopState* p) const;
+  };
+  std::unique_ptr<EntryLoopState, FreeLoop> loop_;
 };
