@@ -27,9 +27,6 @@ struct Error {
 // The system's words for the last failed call of the shared reading code.
 std::string LastErrorText();
 
-// Whether a backslash in a path given to the tool separates folders, and
-// whether "C:" at its start names a drive.
-extern const bool kBackslashSeparates;
 // The code page a Windows distributable's names are stored in unless the
 // command says otherwise: the system's ANSI code page where there is one.
 std::string DefaultWindowsCodePage();

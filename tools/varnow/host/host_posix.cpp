@@ -19,8 +19,6 @@
 
 namespace host {
 
-const bool kBackslashSeparates = false;
-
 struct Opened {
   static void Set(File& file, int fd) {
     file.Close();

@@ -41,8 +41,6 @@
 
 namespace host {
 
-const bool kBackslashSeparates = true;
-
 struct Opened {
   static HANDLE Of(const File& file) { return reinterpret_cast<HANDLE>(file.handle_); }
   static void Set(File& file, HANDLE handle) {
