@@ -110,7 +110,7 @@ class ArchiveReader {
   host::File file_;
   bool unlocked_ = false;
   uint8_t coreImage_[kCoreSize] = {};
-  std::span<const uint8_t> knownCore_;    // the known core it matched, if any
+  std::span<const uint8_t> knownCore_;  // the known core it matched, if any
   // Some 6 MB, the history ring and the window, zero as the core's are at
   // its start: taken zeroed from the system (calloc), so that only the pages
   // an archive reaches are ever touched.
