@@ -2,10 +2,10 @@
 // on files from anywhere) over the Linux platform, on an arbitrary archive
 // behind the fixed test core. The input starts like the expander target's
 // (mode byte, password, answers and fault bytes, which are read and
-// ignored), so the two share their seeds: corpus/reader links to
-// corpus/expander. Every read must end with exit code 0, 1 or 2 and no
-// crash, and a read that succeeds must have handed over exactly FileSize
-// bytes of every file whose bytes it was asked for.
+// ignored), so the expander's seeds serve it; corpus/reader holds its own
+// grown corpus, which began as theirs. Every read must end with exit code
+// 0, 1 or 2 and no crash, and a read that succeeds must have handed over
+// exactly FileSize bytes of every file whose bytes it was asked for.
 #include <sys/mman.h>
 #include <unistd.h>
 
