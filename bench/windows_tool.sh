@@ -27,6 +27,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ ${#CHOSEN[@]} -gt 0 ] || CHOSEN=(docs large-text)
+# The runs start in the corpus folders: a relative --build is made whole first.
+BUILD=$(cd "$BUILD" && pwd)
 linux=$BUILD/tools/varnow/varnow
 windows=$BUILD/windows-tool/tools/varnow/varnow.exe
 loader=/usr/lib/wine/wine64
