@@ -20,9 +20,6 @@ set -euo pipefail
 case=$1 varnow=$2 exe=$3 loader=$4 prefix=$5 status=$6
 key=windows64
 . "$(dirname "$0")/wine_case.sh"
-# Wine reads Unix file names in the locale's character set: under C or POSIX
-# the Cyrillic names would come in as stray bytes.
-export LC_ALL=C.UTF-8
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
